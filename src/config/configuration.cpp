@@ -1,0 +1,10 @@
+#include "config/configuration.h"
+
+namespace kairovel {
+
+Configuration& TheConfiguration() {
+    static Configuration configuration;
+    return configuration;
+}
+
+}  // namespace kairovel

@@ -1,0 +1,31 @@
+// Conversions between the program's wide text and the system's narrow code page.
+//
+// The program's text is wide; host names, the log file and parameter files
+// are narrow, in what Windows calls the ANSI code page. On Linux that code
+// page is UTF-8, and bytes that are not valid UTF-8 survive a round trip:
+// each becomes one character U+DC80..U+DCFF and turns back into the same byte,
+// so a Latin-1 file name read from a parameter file still opens the file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kairovel::platform {
+
+std::wstring AnsiToWide(std::string_view text);
+std::string WideToAnsi(std::wstring_view text);
+
+// Decodes narrow text that arrives in pieces (such as blocks of a URL body):
+// a multi-byte sequence split between two pieces is decoded whole.
+class AnsiStreamDecoder {
+public:
+    // The text of the complete sequences so far; an incomplete tail is held back.
+    std::wstring Decode(std::string_view piece);
+    // Whatever is still held back, decoded byte by byte.
+    std::wstring Finish();
+
+private:
+    std::string pending_;
+};
+
+}  // namespace kairovel::platform

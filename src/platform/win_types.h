@@ -1,0 +1,69 @@
+// Windows data types and error codes as the rest of the program sees them.
+//
+// The program is written against the Windows API; these definitions give the
+// records and codes that API uses the same layout and values on every build,
+// without pulling windows.h into the system folders.
+#pragma once
+
+#include <cstdint>
+
+namespace kairovel::platform {
+
+// Calendar record of GetSystemTime / SetSystemTime: eight unsigned 16-bit fields.
+struct SYSTEMTIME {
+    std::uint16_t wYear = 0;
+    std::uint16_t wMonth = 0;      // 1 to 12
+    std::uint16_t wDayOfWeek = 0;  // 0 = Sunday
+    std::uint16_t wDay = 0;        // 1 to 31
+    std::uint16_t wHour = 0;
+    std::uint16_t wMinute = 0;
+    std::uint16_t wSecond = 0;
+    std::uint16_t wMilliseconds = 0;
+};
+
+// 100-nanosecond intervals since 1601-01-01 00:00:00 UTC, split as Windows does.
+struct FILETIME {
+    std::uint32_t dwLowDateTime = 0;
+    std::uint32_t dwHighDateTime = 0;
+};
+
+// Windows system error codes that the program's messages carry.
+enum : std::uint32_t {
+    ERROR_SUCCESS = 0,
+    ERROR_FILE_NOT_FOUND = 2,
+    ERROR_PATH_NOT_FOUND = 3,
+    ERROR_TOO_MANY_OPEN_FILES = 4,
+    ERROR_ACCESS_DENIED = 5,
+    ERROR_INVALID_HANDLE = 6,
+    ERROR_NOT_ENOUGH_MEMORY = 8,
+    ERROR_WRITE_FAULT = 29,
+    ERROR_READ_FAULT = 30,
+    ERROR_SHARING_VIOLATION = 32,
+    ERROR_HANDLE_DISK_FULL = 39,
+    ERROR_NOT_SUPPORTED = 50,
+    ERROR_FILE_EXISTS = 80,
+    ERROR_INVALID_PARAMETER = 87,
+    ERROR_CALL_NOT_IMPLEMENTED = 120,
+    ERROR_INSUFFICIENT_BUFFER = 122,
+    ERROR_MOD_NOT_FOUND = 126,
+    ERROR_PROC_NOT_FOUND = 127,
+    ERROR_BUSY = 170,
+    ERROR_ALREADY_EXISTS = 183,
+    ERROR_MORE_DATA = 234,
+    ERROR_NO_MORE_ITEMS = 259,
+    ERROR_SERVICE_REQUEST_TIMEOUT = 1053,
+    ERROR_SERVICE_ALREADY_RUNNING = 1056,
+    ERROR_SERVICE_DOES_NOT_EXIST = 1060,
+    ERROR_SERVICE_CANNOT_ACCEPT_CTRL = 1061,
+    ERROR_SERVICE_NOT_ACTIVE = 1062,
+    ERROR_FAILED_SERVICE_CONTROLLER_CONNECT = 1063,
+    ERROR_SERVICE_EXISTS = 1073,
+    ERROR_KEY_DELETED = 1018,
+    ERROR_CANTOPEN = 1011,
+    ERROR_CANTREAD = 1012,
+    ERROR_CANTWRITE = 1013,
+    ERROR_BADDB = 1009,
+    ERROR_PRIVILEGE_NOT_HELD = 1314,
+};
+
+}  // namespace kairovel::platform

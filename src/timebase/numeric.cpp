@@ -1,0 +1,35 @@
+#include "timebase/numeric.h"
+
+#include <cmath>
+
+namespace kairovel {
+
+bool IsLeapYear(int year) { return year % 100 != 0 ? year % 4 == 0 : year % 400 == 0; }
+
+int DaysInYear(int year) { return IsLeapYear(year) ? 366 : 365; }
+
+int DaysInMonth(int month, int year) {
+    static constexpr int kOrdinary[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static constexpr int kLeap[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12) return 0;
+    return (IsLeapYear(year) ? kLeap : kOrdinary)[month - 1];
+}
+
+std::uint32_t RoundToUnsigned(double x) {
+    const double truncated = std::trunc(x + 0.5);
+    if (!(std::fabs(truncated) < 9.2e18)) return 0;  // NaN, infinities and values no 64-bit count holds
+    return static_cast<std::uint32_t>(static_cast<std::int64_t>(truncated));
+}
+
+double PerMille(std::int64_t milliseconds, std::uint32_t seconds) {
+    return static_cast<double>(milliseconds) / static_cast<double>(seconds);
+}
+
+double AdjustedIncrement(double perMille, double increment) {
+    constexpr double kLimit = 990.0;  // per mille
+    if (perMille > kLimit) perMille = kLimit;
+    if (perMille < -kLimit) perMille = -kLimit;
+    return (1000.0 - perMille) * increment * 0.001;
+}
+
+}  // namespace kairovel
