@@ -1,0 +1,79 @@
+// The process facility on Linux: /proc/self, setpriority and malloc_trim.
+#include "platform/process.h"
+
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
+#include "platform/codepage.h"
+#include "platform/last_error.h"
+#include "platform/posix/errors.h"
+
+namespace kairovel::platform {
+namespace {
+
+// Niceness that stands for each Windows priority class.
+int NicenessOf(std::uint32_t priorityClass) {
+    switch (priorityClass) {
+        case 0x100:  // REALTIME_PRIORITY_CLASS
+            return -20;
+        case HIGH_PRIORITY_CLASS:
+            return -10;
+        case 0x8000:  // ABOVE_NORMAL_PRIORITY_CLASS
+            return -5;
+        case 0x4000:  // BELOW_NORMAL_PRIORITY_CLASS
+            return 5;
+        case 0x40:  // IDLE_PRIORITY_CLASS
+            return 19;
+        default:
+            return 0;
+    }
+}
+
+class PosixProcess final : public ProcessFacility {
+public:
+    std::wstring GetModuleFileNameW() override {
+        std::string path(4096, '\0');
+        const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (n <= 0) return {};
+        path.resize(static_cast<std::size_t>(n));
+        return AnsiToWide(path);
+    }
+
+    std::wstring GetCommandLineW() override {
+        std::ifstream in("/proc/self/cmdline", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+        for (char& c : bytes) {
+            if (c == '\0') c = ' ';
+        }
+        return AnsiToWide(bytes);
+    }
+
+    bool SetPriorityClass(std::uint32_t priorityClass) override {
+        if (::setpriority(PRIO_PROCESS, 0, NicenessOf(priorityClass)) != 0) {
+            SetLastError(WindowsErrorFromErrno(errno));
+            return false;
+        }
+        return true;
+    }
+
+    bool SetProcessWorkingSetSize(std::size_t minimum, std::size_t maximum) override {
+        if (minimum == kWorkingSetRelease && maximum == kWorkingSetRelease) ::malloc_trim(0);
+        return true;
+    }
+};
+
+}  // namespace
+
+template <>
+ProcessFacility& DefaultFacility<ProcessFacility>() {
+    static PosixProcess process;
+    return process;
+}
+
+}  // namespace kairovel::platform

@@ -1,0 +1,18 @@
+// Run-time settings of the Linux stand-ins, from the environment, so that the
+// command line keeps exactly the program's own switches.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kairovel::platform {
+
+// KAIROVEL_ROOT: the stand-ins' state (registry database, service manager,
+// simulated clock). Default /var/lib/kairovel.
+std::filesystem::path StateRoot();
+// KAIROVEL_CLOCK: "system" (default) or "simulated".
+std::string ClockKind();
+// KAIROVEL_SYSLOG: the event log stand-in's syslog socket. Default /dev/log.
+std::filesystem::path SyslogSocketPath();
+
+}  // namespace kairovel::platform
