@@ -27,6 +27,12 @@ struct FILETIME {
     std::uint32_t dwHighDateTime = 0;
 };
 
+// An open object of the system (a file, an event source). The program never
+// looks inside; only the facility that returned it knows what it stands for.
+using HANDLE = void*;
+// What CreateFileW returns when the file could not be opened: (HANDLE)-1.
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+
 // Windows system error codes that the program's messages carry.
 enum : std::uint32_t {
     ERROR_SUCCESS = 0,
@@ -43,10 +49,12 @@ enum : std::uint32_t {
     ERROR_NOT_SUPPORTED = 50,
     ERROR_FILE_EXISTS = 80,
     ERROR_INVALID_PARAMETER = 87,
+    ERROR_DISK_FULL = 112,
     ERROR_CALL_NOT_IMPLEMENTED = 120,
     ERROR_INSUFFICIENT_BUFFER = 122,
     ERROR_MOD_NOT_FOUND = 126,
     ERROR_PROC_NOT_FOUND = 127,
+    ERROR_NEGATIVE_SEEK = 131,
     ERROR_BUSY = 170,
     ERROR_ALREADY_EXISTS = 183,
     ERROR_MORE_DATA = 234,

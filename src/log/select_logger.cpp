@@ -1,0 +1,97 @@
+#include "log/select_logger.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "config/configuration.h"
+#include "log/console_logger.h"
+#include "log/event_logger.h"
+#include "log/file_logger.h"
+#include "log/logger.h"
+
+namespace kairovel {
+namespace {
+
+constexpr wchar_t kEventSourceName[] = L"Kairovel";
+constexpr std::uint64_t kBytesPerKilobyte = 1024;
+
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; }
+
+// The leading decimal number of the text: blanks, an optional sign, digits up
+// to the first other character; 0 when there are none. The magnitude stops
+// growing far beyond any size, so a long run of digits cannot overflow.
+std::int64_t LeadingNumber(std::wstring_view text) {
+    constexpr std::int64_t kSaturation = std::int64_t{1} << 40;
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    const bool negative = i < text.size() && text[i] == L'-';
+    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) ++i;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - L'0'), kSaturation);
+    }
+    return negative ? -magnitude : magnitude;
+}
+
+std::unique_ptr<Logger> MakeDevice(std::wstring_view text, LogFileChoice& file) {
+    if (EqualsIgnoringCase(text, L"Console")) return std::make_unique<ConsoleLogger>();
+    if (EqualsIgnoringCase(text, L"EventLog")) {
+        return std::make_unique<EventLogger>(kEventSourceName, EventLogger::kMessageEventId);
+    }
+    file = ParseLogFileText(text);
+    return std::make_unique<FileLogger>(file.fileName, file.maxSize);
+}
+
+}  // namespace
+
+LogFileChoice ParseLogFileText(std::wstring_view text) {
+    LogFileChoice choice;
+    choice.fileName = kDefaultLogFileName;
+    std::int64_t kilobytes = 0;
+    const std::size_t comma = text.find(L',');
+    if (comma == std::wstring_view::npos) {
+        choice.fileName = text;
+    } else {
+        if (comma > 0) choice.fileName = text.substr(0, comma);
+        choice.sizeText = text.substr(comma + 1);
+        kilobytes = LeadingNumber(choice.sizeText);
+    }
+    if (kilobytes < 0) {
+        choice.sizeRefused = true;
+        choice.maxSize = kDefaultLogFileSize;
+    } else if (kilobytes == 0) {
+        choice.maxSize = kDefaultLogFileSize;
+    } else if (static_cast<std::uint64_t>(kilobytes) * kBytesPerKilobyte > FileLogger::kLargestMaxSize) {
+        choice.sizeRefused = true;
+        choice.maxSize = FileLogger::kLargestMaxSize;
+    } else {
+        choice.maxSize = static_cast<std::uint32_t>(static_cast<std::uint64_t>(kilobytes) * kBytesPerKilobyte);
+    }
+    return choice;
+}
+
+void SelectLogger(std::wstring_view defaultDevice) {
+    // The old device goes first: a log file it holds must be free for the new one.
+    CloseCurrentLogger();
+    const Configuration& configuration = TheConfiguration();
+    const std::wstring_view text = configuration.LogDevice.empty() ? defaultDevice : configuration.LogDevice;
+    LogFileChoice file;
+    ReplaceCurrentLogger(MakeDevice(text, file));
+    CurrentLogger()->SetThreshold(configuration.Trace);
+    if (file.sizeRefused) {
+        Log(CurrentLogger(), LevelError, L"Log file size \"%s\" is out of range; the file wraps at %u bytes",
+            file.sizeText, file.maxSize);
+    }
+}
+
+}  // namespace kairovel

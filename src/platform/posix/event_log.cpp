@@ -1,0 +1,172 @@
+// The event log on Linux: one syslog datagram per event.
+//
+// The datagram has the form of RFC 3164 as the C library's syslog() sends it
+// to the local socket: "<PRI>Mmm dd hh:mm:ss source[pid]: text", with PRI the
+// facility daemon times eight plus the severity of the event type. The text is
+// the event's message from the program's message table, without the line
+// break the table ends it with (each datagram is one record already).
+#include "platform/event_log.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/last_error.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/handle_table.h"
+#include "platform/posix/message_table.h"
+#include "platform/posix/settings.h"
+
+namespace kairovel::platform {
+namespace {
+
+constexpr int kFacilityDaemon = 3;
+constexpr int kSeverityError = 3;
+constexpr int kSeverityWarning = 4;
+constexpr int kSeverityInformational = 6;
+// The longest datagram sent: what common system loggers take whole. A longer
+// text is cut (at a character boundary) rather than lost.
+constexpr std::size_t kMaxDatagramBytes = 8192;
+
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+int SeverityOf(std::uint16_t type) {
+    switch (type) {
+        case EVENTLOG_ERROR_TYPE:
+            return kSeverityError;
+        case EVENTLOG_WARNING_TYPE:
+        case EVENTLOG_AUDIT_FAILURE:
+            return kSeverityWarning;
+        default:
+            return kSeverityInformational;
+    }
+}
+
+// "Mmm dd hh:mm:ss": the day padded with a blank, in local time.
+std::string Timestamp() {
+    SYSTEMTIME now;
+    Clock().GetLocalTime(now);
+    const unsigned month = now.wMonth >= 1 && now.wMonth <= 12 ? now.wMonth - 1u : 0u;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s %2u %02u:%02u:%02u", kMonthNames[month], static_cast<unsigned>(now.wDay),
+                  static_cast<unsigned>(now.wHour), static_cast<unsigned>(now.wMinute),
+                  static_cast<unsigned>(now.wSecond));
+    return text;
+}
+
+std::wstring EventText(std::uint32_t eventId, std::span<const std::wstring_view> strings) {
+    std::wstring text;
+    if (const auto message = FormatEventMessage(eventId, strings)) {
+        text = *message;
+    } else {
+        // Not in the table: the identifier and the strings, so nothing is lost.
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08x", eventId);
+        text = L"Event " + AnsiToWide(id) + L":";
+        for (const std::wstring_view string : strings) text.append(L" ").append(string);
+    }
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) text.pop_back();
+    return text;
+}
+
+// Cuts UTF-8 text to at most limit bytes without splitting a character.
+void CutAtCharacter(std::string& text, std::size_t limit) {
+    if (text.size() <= limit) return;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+}
+
+class EventSource {
+public:
+    EventSource(int socket, std::string ident) : socket_(socket), ident_(std::move(ident)) {}
+    ~EventSource() { ::close(socket_); }
+    EventSource(const EventSource&) = delete;
+    EventSource& operator=(const EventSource&) = delete;
+
+    int socket() const { return socket_; }
+    const std::string& ident() const { return ident_; }
+
+private:
+    int socket_;
+    std::string ident_;
+};
+
+bool Fail(std::uint32_t code) {
+    SetLastError(code);
+    return false;
+}
+
+class SyslogEventLog final : public EventLogFacility {
+public:
+    HANDLE RegisterEventSourceW(std::wstring_view uncServerName, std::wstring_view sourceName) override {
+        if (!uncServerName.empty()) {  // only this machine's log is reachable
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return nullptr;
+        }
+        if (sourceName.empty()) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return nullptr;
+        }
+        // Non-blocking: a system logger that does not keep up costs the event, never the caller's time.
+        const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (socket < 0) {
+            SetLastError(WindowsErrorFromErrno(errno));
+            return nullptr;
+        }
+        return sources_.Add(std::make_shared<EventSource>(socket, WideToAnsi(sourceName)));
+    }
+
+    bool ReportEventW(HANDLE eventLog, std::uint16_t type, std::uint16_t, std::uint32_t eventId, const void*,
+                      std::span<const std::wstring_view> strings, std::span<const std::byte>) override {
+        const auto source = sources_.Find(eventLog);
+        if (!source) return Fail(ERROR_INVALID_HANDLE);
+
+        // The socket is named anew for every event, so a system logger that
+        // was restarted (or started late) is found again.
+        const std::string path = SyslogSocketPath().string();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (path.empty() || path.size() >= sizeof address.sun_path) return Fail(ERROR_INVALID_PARAMETER);
+        std::memcpy(address.sun_path, path.data(), path.size());
+
+        std::string datagram = "<" + std::to_string(kFacilityDaemon * 8 + SeverityOf(type)) + ">" + Timestamp() + " " +
+                               source->ident() + "[" + std::to_string(::getpid()) + "]: ";
+        datagram += WideToAnsi(EventText(eventId, strings));
+        CutAtCharacter(datagram, kMaxDatagramBytes);
+
+        for (;;) {
+            const ssize_t sent = ::sendto(source->socket(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                                          reinterpret_cast<const sockaddr*>(&address), sizeof address);
+            if (sent >= 0) return true;
+            if (errno != EINTR) return Fail(WindowsErrorFromErrno(errno));
+        }
+    }
+
+    bool DeregisterEventSource(HANDLE eventLog) override {
+        if (!sources_.Remove(eventLog)) return Fail(ERROR_INVALID_HANDLE);
+        return true;
+    }
+
+private:
+    HandleTable<EventSource> sources_;
+};
+
+}  // namespace
+
+template <>
+EventLogFacility& DefaultFacility<EventLogFacility>() {
+    static SyslogEventLog eventLog;
+    return eventLog;
+}
+
+}  // namespace kairovel::platform
