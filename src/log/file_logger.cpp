@@ -68,12 +68,12 @@ void FileLogger::TakePositionFromHeader(std::uint32_t fileSize) {
 
 void FileLogger::Write(LogLevel level, const std::wstring& message) {
     if (!IsOpen()) return;
+    // The time is read under the lock too, so the stamps run in the file's order.
+    const std::lock_guard<std::mutex> lock(mutex_);
     platform::SYSTEMTIME now;
     platform::Clock().GetLocalTime(now);
     const std::string line = log_file::LineBytes(now, level, message);
     const std::string marker = log_file::EndMarkerBytes();
-
-    const std::lock_guard<std::mutex> lock(mutex_);
     std::uint32_t size = 0;
     if (!FileSize(size)) return;
     if (position_ > size) {  // someone cut the file: start again after the header
