@@ -287,7 +287,8 @@ void GetParametersFromRegistry() {
         }
         // The type is not checked, but a number of another width would load as a wrong number.
         if (row.isNumber && data.size() != row.room) {
-            RaiseError(L"Registry query value error %d on %s", static_cast<LSTATUS>(platform::ERROR_INVALID_DATA), row.name);
+            const LSTATUS wrongWidth = platform::ERROR_INVALID_DATA;
+            RaiseError(L"Registry query value error %d on %s", wrongWidth, row.name);
         }
         row.load(configuration, data);
     }

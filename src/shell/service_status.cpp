@@ -35,7 +35,8 @@ std::wstring_view ServiceStateText(std::uint32_t state) {
 std::wstring ServiceStatusText() {
     platform::ServiceManagerFacility& manager = platform::ServiceManager();
     // Both handles are closed on every way out, the failing ones included.
-    const platform::ScopedServiceHandle control(manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS));
+    const platform::ScopedServiceHandle control(
+        manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS));
     const platform::ScopedServiceHandle service(
         manager.OpenServiceW(control.get(), kServiceName, platform::SERVICE_QUERY_STATUS));
     if (!service) RaiseError(L"OpenService failed (0x%02x)", platform::GetLastError());

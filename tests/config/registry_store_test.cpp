@@ -140,11 +140,10 @@ TEST_F(RegistryStoreTest, EveryRowIsWrittenWithItsTypeAndSizeAndLoadsBack) {
     TheConfiguration() = Example();
     Install();
 
-    const std::vector<std::wstring> order{L"SourceName",      L"LogDevice",      L"ConfigurationFile",
-                                          L"Period",          L"AtTime",         L"TimeAdjust",
-                                          L"Trace",           L"RestoreAdjustment", L"MaxNetworkDelay",
-                                          L"MaxTimeDeviation", L"MaxTimeSources", L"SelectionPeriod",
-                                          L"RestrictedScanIsEnabled"};
+    const std::vector<std::wstring> order{
+        L"SourceName",     L"LogDevice",       L"ConfigurationFile",      L"Period",          L"AtTime",
+        L"TimeAdjust",     L"Trace",           L"RestoreAdjustment",      L"MaxNetworkDelay", L"MaxTimeDeviation",
+        L"MaxTimeSources", L"SelectionPeriod", L"RestrictedScanIsEnabled"};
     ASSERT_EQ(ParameterTable().size(), order.size());
     for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(ParameterTable()[i].name, order[i]);
 
@@ -158,7 +157,8 @@ TEST_F(RegistryStoreTest, EveryRowIsWrittenWithItsTypeAndSizeAndLoadsBack) {
     expect(L"SourceName", platform::REG_MULTI_SZ, Concat({L"D,corp", L"L,\\\\srv", L"T,time.example.org,3", L""}));
     EXPECT_EQ(Read(kParameterKey, L"SourceName").data.size(), 74u);
     expect(L"LogDevice", platform::REG_SZ, platform::RegistryString(L"/var/log/kairovel.log,1000"));
-    expect(L"ConfigurationFile", platform::REG_SZ, platform::RegistryString(L"*http://config.example.org/kairovel.txt"));
+    expect(L"ConfigurationFile", platform::REG_SZ,
+           platform::RegistryString(L"*http://config.example.org/kairovel.txt"));
     expect(L"Period", platform::REG_DWORD, {0x10, 0x0E, 0, 0});
     expect(L"AtTime", platform::REG_BINARY, {26, 0, 5, 0, 0, 0});
     expect(L"TimeAdjust", platform::REG_BINARY, {0, 0, 0, 0});

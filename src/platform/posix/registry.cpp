@@ -34,7 +34,7 @@ LSTATUS SplitKeyPath(std::wstring_view path, std::vector<std::wstring_view>& nam
     }
 }
 
-std::wstring_view ValueName(const wchar_t* name) { return name != nullptr ? std::wstring_view(name) : L""; }
+std::wstring_view TextOrEmpty(const wchar_t* name) { return name != nullptr ? std::wstring_view(name) : L""; }
 
 // Walks from key down the names; ERROR_FILE_NOT_FOUND when one is missing.
 LSTATUS Walk(RegistryDatabase& database, RegistryKeyId key, const std::vector<std::wstring_view>& names,
@@ -53,6 +53,13 @@ LSTATUS BeginOn(RegistryDatabase& database, RegistryDatabase::Purpose purpose, R
     bool exists = false;
     if (const LSTATUS status = database.KeyExists(key, exists); status != ERROR_SUCCESS) return status;
     return exists ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
+// Begins the call's transaction on the key start and walks down the names from there.
+LSTATUS BeginAndWalk(RegistryDatabase& database, RegistryDatabase::Purpose purpose, RegistryKeyId start,
+                     const std::vector<std::wstring_view>& names, RegistryKeyId& found) {
+    if (const LSTATUS status = BeginOn(database, purpose, start); status != ERROR_SUCCESS) return status;
+    return Walk(database, start, names, found);
 }
 
 // Only writing below the root creates the database: below any other key, a
@@ -80,6 +87,12 @@ bool SqliteRegistry::Find(HKEY key, OpenKey& found) {
     return true;
 }
 
+LSTATUS SqliteRegistry::Resolve(HKEY key, std::wstring_view subKey, OpenKey& start,
+                                std::vector<std::wstring_view>& names) {
+    if (!Find(key, start)) return ERROR_INVALID_HANDLE;
+    return SplitKeyPath(subKey, names);
+}
+
 HKEY SqliteRegistry::Issue(OpenKey key) {
     key.access &= ~kWow64Flags;
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -97,19 +110,14 @@ LSTATUS SqliteRegistry::RegCreateKeyExW(HKEY key, const wchar_t* subKey, std::ui
     *result = HKEY{};
     if (options != REG_OPTION_NON_VOLATILE) return ERROR_NOT_SUPPORTED;
     OpenKey parent;
-    if (!Find(key, parent)) return ERROR_INVALID_HANDLE;
     std::vector<std::wstring_view> names;
-    if (const LSTATUS status = SplitKeyPath(subKey, names); status != ERROR_SUCCESS) return status;
+    if (const LSTATUS status = Resolve(key, subKey, parent, names); status != ERROR_SUCCESS) return status;
 
     // An existing key only needs reading, so it opens even where nothing can be written.
     RegistryKeyId found = kRegistryRootKey;
     {
         RegistryDatabase database(parent.database, busyTimeout_);
-        if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Read, parent.id);
-            status != ERROR_SUCCESS) {
-            return status;
-        }
-        const LSTATUS status = Walk(database, parent.id, names, found);
+        const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Read, parent.id, names, found);
         if (status == ERROR_SUCCESS) {
             *result = Issue(OpenKey{parent.database, found, desired});
             if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
@@ -146,17 +154,15 @@ LSTATUS SqliteRegistry::RegOpenKeyExW(HKEY key, const wchar_t* subKey, std::uint
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     *result = HKEY{};
     OpenKey parent;
-    if (!Find(key, parent)) return ERROR_INVALID_HANDLE;
     std::vector<std::wstring_view> names;
-    if (const LSTATUS status = SplitKeyPath(ValueName(subKey), names); status != ERROR_SUCCESS) return status;
+    if (const LSTATUS status = Resolve(key, TextOrEmpty(subKey), parent, names); status != ERROR_SUCCESS) return status;
 
     RegistryDatabase database(parent.database, busyTimeout_);
-    if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Read, parent.id);
+    RegistryKeyId found = kRegistryRootKey;
+    if (const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Read, parent.id, names, found);
         status != ERROR_SUCCESS) {
         return status;
     }
-    RegistryKeyId found = kRegistryRootKey;
-    if (const LSTATUS status = Walk(database, parent.id, names, found); status != ERROR_SUCCESS) return status;
     *result = Issue(OpenKey{parent.database, found, desired});
     return ERROR_SUCCESS;
 }
@@ -164,7 +170,7 @@ LSTATUS SqliteRegistry::RegOpenKeyExW(HKEY key, const wchar_t* subKey, std::uint
 LSTATUS SqliteRegistry::RegSetValueExW(HKEY key, const wchar_t* valueName, std::uint32_t reserved,
                                        std::uint32_t type, const std::uint8_t* data, std::uint32_t size) {
     if (reserved != 0 || (data == nullptr && size != 0)) return ERROR_INVALID_PARAMETER;
-    const std::wstring_view name = ValueName(valueName);
+    const std::wstring_view name = TextOrEmpty(valueName);
     if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
     OpenKey target;
     if (!Find(key, target)) return ERROR_INVALID_HANDLE;
@@ -194,7 +200,7 @@ LSTATUS SqliteRegistry::RegQueryValueExW(HKEY key, const wchar_t* valueName, std
             status != ERROR_SUCCESS) {
             return status;
         }
-        if (const LSTATUS status = database.GetValue(target.id, ValueName(valueName), value);
+        if (const LSTATUS status = database.GetValue(target.id, TextOrEmpty(valueName), value);
             status != ERROR_SUCCESS) {
             return status;
         }
@@ -216,17 +222,15 @@ LSTATUS SqliteRegistry::RegQueryValueExW(HKEY key, const wchar_t* valueName, std
 LSTATUS SqliteRegistry::RegDeleteKeyW(HKEY key, const wchar_t* subKey) {
     if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
     OpenKey parent;
-    if (!Find(key, parent)) return ERROR_INVALID_HANDLE;
     std::vector<std::wstring_view> names;
-    if (const LSTATUS status = SplitKeyPath(subKey, names); status != ERROR_SUCCESS) return status;
+    if (const LSTATUS status = Resolve(key, subKey, parent, names); status != ERROR_SUCCESS) return status;
 
     RegistryDatabase database(parent.database, busyTimeout_);
-    if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Change, parent.id);
+    RegistryKeyId target = kRegistryRootKey;
+    if (const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Change, parent.id, names, target);
         status != ERROR_SUCCESS) {
         return status;
     }
-    RegistryKeyId target = kRegistryRootKey;
-    if (const LSTATUS status = Walk(database, parent.id, names, target); status != ERROR_SUCCESS) return status;
     if (target == kRegistryRootKey) return ERROR_ACCESS_DENIED;  // the root of the registry stays
     bool hasSubkeys = false;
     if (const LSTATUS status = database.HasSubkeys(target, hasSubkeys); status != ERROR_SUCCESS) return status;

@@ -146,7 +146,8 @@ LSTATUS RegistryDatabase::Begin(Purpose purpose) {
         return Fail(result);
     }
     sqlite3_extended_result_codes(connection_, 1);
-    const auto timeout = std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
+    const auto timeout =
+        std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
     sqlite3_busy_timeout(connection_, static_cast<int>(timeout));
     if (writing_) {
         // Both settings stay with the file; FULL makes each commit durable when it returns.
@@ -203,17 +204,24 @@ LSTATUS RegistryDatabase::Prepare(const char* sql, Statement& statement) {
     return Fail(sqlite3_prepare_v2(connection_, sql, -1, &statement.handle(), nullptr));
 }
 
-LSTATUS RegistryDatabase::KeyExists(RegistryKeyId key, bool& exists) {
-    exists = key == kRegistryRootKey;
-    if (exists || empty_) return ERROR_SUCCESS;
+LSTATUS RegistryDatabase::AnyRow(const char* sql, RegistryKeyId key, bool& found) {
+    found = false;
+    if (empty_) return ERROR_SUCCESS;
     Statement statement;
-    if (const LSTATUS status = Prepare("SELECT 1 FROM registry_key WHERE id = ?1", statement); status != ERROR_SUCCESS)
-        return status;
+    if (const LSTATUS status = Prepare(sql, statement); status != ERROR_SUCCESS) return status;
     statement.Bind(1, key);
     const int result = statement.Step();
     if (result != SQLITE_ROW && result != SQLITE_DONE) return Fail(result);
-    exists = result == SQLITE_ROW;
+    found = result == SQLITE_ROW;
     return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::KeyExists(RegistryKeyId key, bool& exists) {
+    if (key == kRegistryRootKey) {
+        exists = true;
+        return ERROR_SUCCESS;
+    }
+    return AnyRow("SELECT 1 FROM registry_key WHERE id = ?1", key, exists);
 }
 
 LSTATUS RegistryDatabase::FindSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& found) {
@@ -248,18 +256,7 @@ LSTATUS RegistryDatabase::CreateSubkey(RegistryKeyId parent, std::wstring_view n
 }
 
 LSTATUS RegistryDatabase::HasSubkeys(RegistryKeyId key, bool& has) {
-    has = false;
-    if (empty_) return ERROR_SUCCESS;
-    Statement statement;
-    if (const LSTATUS status = Prepare("SELECT 1 FROM registry_key WHERE parent = ?1 LIMIT 1", statement);
-        status != ERROR_SUCCESS) {
-        return status;
-    }
-    statement.Bind(1, key);
-    const int result = statement.Step();
-    if (result != SQLITE_ROW && result != SQLITE_DONE) return Fail(result);
-    has = result == SQLITE_ROW;
-    return ERROR_SUCCESS;
+    return AnyRow("SELECT 1 FROM registry_key WHERE parent = ?1 LIMIT 1", key, has);
 }
 
 LSTATUS RegistryDatabase::DeleteKey(RegistryKeyId key) {
@@ -294,7 +291,8 @@ LSTATUS RegistryDatabase::PutValue(RegistryKeyId key, std::wstring_view name, st
 LSTATUS RegistryDatabase::GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value) {
     if (empty_) return ERROR_FILE_NOT_FOUND;
     Statement statement;
-    if (const LSTATUS status = Prepare("SELECT type, data FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
+    if (const LSTATUS status =
+            Prepare("SELECT type, data FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
         status != ERROR_SUCCESS) {
         return status;
     }

@@ -79,6 +79,8 @@ private:
     LSTATUS Execute(const char* sql);
     LSTATUS Prepare(const char* sql, Statement& statement);
     LSTATUS CheckSchema();
+    // Whether sql, with key bound to ?1, gives a row.
+    LSTATUS AnyRow(const char* sql, RegistryKeyId key, bool& found);
     LSTATUS Fail(int result) const { return WindowsErrorFromSqlite(result, writing_); }
 
     std::filesystem::path file_;

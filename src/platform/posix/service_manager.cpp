@@ -22,8 +22,10 @@ bool IsActiveDatabase(const wchar_t* database) {
     const std::wstring_view name(database);
     if (name.size() != kActiveDatabase.size()) return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (std::towupper(static_cast<std::wint_t>(name[i])) != std::towupper(static_cast<std::wint_t>(kActiveDatabase[i])))
+        if (std::towupper(static_cast<std::wint_t>(name[i])) !=
+            std::towupper(static_cast<std::wint_t>(kActiveDatabase[i]))) {
             return false;
+        }
     }
     return true;
 }

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 #include "platform/registry.h"
 #include "platform/posix/registry_database.h"
@@ -47,6 +49,8 @@ private:
     };
 
     bool Find(HKEY key, OpenKey& found);
+    // The open key a call starts from, and the names of the path below it.
+    LSTATUS Resolve(HKEY key, std::wstring_view subKey, OpenKey& start, std::vector<std::wstring_view>& names);
     HKEY Issue(OpenKey key);
 
     const std::chrono::milliseconds busyTimeout_;
