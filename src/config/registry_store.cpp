@@ -49,6 +49,15 @@ std::wstring TextOf(std::span<const std::uint8_t> data) {
     return platform::ReadRegistryString(data, offset);
 }
 
+// Whether the text in data, up to its null or the end of the data, leaves
+// room for a null within room bytes: a value edited by hand without its null
+// is held to the same limit as one with it.
+bool TextFits(std::span<const std::uint8_t> data, std::uint32_t room) {
+    std::size_t units = 0;
+    while (2 * units + 1 < data.size() && (data[2 * units] != 0 || data[2 * units + 1] != 0)) ++units;
+    return 2 * (units + 1) <= room;
+}
+
 // The descriptors in order, each ended by a null, and one more null after the last.
 RegistryBytes SourceListBytes(const Configuration& configuration) {
     RegistryBytes out;
@@ -77,7 +86,7 @@ void LoadSourceList(Configuration& configuration, std::span<const std::uint8_t> 
 
 template <std::uint32_t Configuration::*Field>
 constexpr ParameterRow NumberRow(const wchar_t* name, std::uint32_t type) {
-    return ParameterRow{name, type, kNumberWidth, true,
+    return ParameterRow{name, type, kNumberWidth, ParameterKind::Number,
                         [](const Configuration& c) { return NumberBytes(c.*Field); },
                         [](Configuration& c, std::span<const std::uint8_t> data) {
                             c.*Field = GetLittleEndian(data, 0, kNumberWidth);
@@ -86,17 +95,18 @@ constexpr ParameterRow NumberRow(const wchar_t* name, std::uint32_t type) {
 
 template <std::wstring Configuration::*Field>
 constexpr ParameterRow TextRow(const wchar_t* name) {
-    return ParameterRow{name, platform::REG_SZ, kTextRoom, false,
+    return ParameterRow{name, platform::REG_SZ, kTextRoom, ParameterKind::Text,
                         [](const Configuration& c) { return platform::RegistryString(c.*Field); },
                         [](Configuration& c, std::span<const std::uint8_t> data) { c.*Field = TextOf(data); }};
 }
 
 constexpr std::array<ParameterRow, 13> kParameterTable{{
-    {L"SourceName", platform::REG_MULTI_SZ, kSourceListRoom, false, SourceListBytes, LoadSourceList},
+    {L"SourceName", platform::REG_MULTI_SZ, kSourceListRoom, ParameterKind::SourceList, SourceListBytes,
+     LoadSourceList},
     TextRow<&Configuration::LogDevice>(L"LogDevice"),
     TextRow<&Configuration::ConfigurationFile>(L"ConfigurationFile"),
     NumberRow<&Configuration::Period>(L"Period", platform::REG_DWORD),
-    {L"AtTime", platform::REG_BINARY, kStartTimeWidth, true,
+    {L"AtTime", platform::REG_BINARY, kStartTimeWidth, ParameterKind::Number,
      [](const Configuration& c) {
          RegistryBytes out;
          for (const std::uint16_t field : {c.AtTime.hours, c.AtTime.minutes, c.AtTime.seconds}) {
@@ -110,7 +120,7 @@ constexpr std::array<ParameterRow, 13> kParameterTable{{
          c.AtTime.seconds = static_cast<std::uint16_t>(GetLittleEndian(data, 4, 2));
      }},
     NumberRow<&Configuration::TimeAdjust>(L"TimeAdjust", platform::REG_BINARY),
-    {L"Trace", platform::REG_BINARY, kNumberWidth, true,
+    {L"Trace", platform::REG_BINARY, kNumberWidth, ParameterKind::Number,
      [](const Configuration& c) { return NumberBytes(static_cast<std::uint32_t>(c.Trace)); },
      [](Configuration& c, std::span<const std::uint8_t> data) {
          c.Trace = static_cast<std::int32_t>(GetLittleEndian(data, 0, kNumberWidth));
@@ -286,9 +296,13 @@ void GetParametersFromRegistry() {
             RaiseError(L"Registry query value error %d on %s", status, row.name);
         }
         // The type is not checked, but a number of another width would load as a wrong number.
-        if (row.isNumber && data.size() != row.room) {
+        if (row.kind == ParameterKind::Number && data.size() != row.room) {
             const LSTATUS wrongWidth = platform::ERROR_INVALID_DATA;
             RaiseError(L"Registry query value error %d on %s", wrongWidth, row.name);
+        }
+        if (row.kind == ParameterKind::Text && !TextFits(data, row.room)) {
+            const LSTATUS tooLong = platform::ERROR_MORE_DATA;
+            RaiseError(L"Registry query value error %d on %s", tooLong, row.name);
         }
         row.load(configuration, data);
     }
@@ -316,6 +330,10 @@ void ReadStringValue(const std::wstring& name, std::wstring& text) {
     if (const LSTATUS status = QueryValue(key, name.c_str(), kStringValueRoom, type, data);
         status != platform::ERROR_SUCCESS) {
         RaiseError(L"Registry query value error %d on %s", status, name);
+    }
+    if (!TextFits(data, kStringValueRoom)) {
+        const LSTATUS tooLong = platform::ERROR_MORE_DATA;
+        RaiseError(L"Registry query value error %d on %s", tooLong, name);
     }
     if (type != platform::REG_SZ) RaiseError(L"Registry query value type mismatch on %s", name);
     text = TextOf(data);

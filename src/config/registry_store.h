@@ -32,15 +32,21 @@ inline constexpr std::uint32_t kStringValueRoom = 100;  // ReadStringValue: 49 c
 
 using RegistryBytes = std::vector<std::uint8_t>;
 
+// What a value of the parameter key holds, which says what of it can be loaded.
+enum class ParameterKind {
+    SourceList,  // descriptors, each ended by a null, up to an empty one
+    Text,        // at most room / 2 - 1 characters
+    Number,      // exactly room bytes, little-endian, whatever type it was stored with
+};
+
 // One value of the parameter key: its name, the type it is written with, the
 // room a load gives it, and how its data comes from and goes back into the
-// configuration record. A number loads only when stored with exactly its
-// width (room); whatever type it was stored with.
+// configuration record.
 struct ParameterRow {
     const wchar_t* name;
     std::uint32_t type;
     std::uint32_t room;
-    bool isNumber;
+    ParameterKind kind;
     RegistryBytes (*save)(const Configuration&);
     void (*load)(Configuration&, std::span<const std::uint8_t>);
 };

@@ -259,6 +259,11 @@ TEST_F(RegistryStoreTest, HandEditedValuesThatDoNotFitAreRefusedWithTheirName) {
 
     Edit(L"LogDevice", platform::REG_SZ, platform::RegistryString(std::wstring(100, L'x')));
     EXPECT_EQ(load(), L"Registry query value error 234 on LogDevice");
+    // 100 characters with no null fit the 200 bytes but leave no room for one: refused the same.
+    Bytes noNull = platform::RegistryString(std::wstring(100, L'x'));
+    noNull.resize(200);
+    Edit(L"LogDevice", platform::REG_SZ, noNull);
+    EXPECT_EQ(load(), L"Registry query value error 234 on LogDevice");
     Edit(L"LogDevice", platform::REG_SZ, {0, 0});
     Edit(L"ConfigurationFile", platform::REG_SZ, platform::RegistryString(std::wstring(100, L'y')));
     EXPECT_EQ(load(), L"Registry query value error 234 on ConfigurationFile");
@@ -398,6 +403,11 @@ TEST_F(RegistryStoreTest, StringValues) {
 
     // Stored by hand: too long, of another type, without a null.
     Edit(L"LastAdjustmentValue", platform::REG_SZ, platform::RegistryString(std::wstring(50, L'5')));
+    EXPECT_EQ(RaisedText([&] { ReadStringValue(L"LastAdjustmentValue", text); }),
+              L"Registry query value error 234 on LastAdjustmentValue");
+    Bytes noNull = platform::RegistryString(std::wstring(50, L'5'));
+    noNull.resize(100);
+    Edit(L"LastAdjustmentValue", platform::REG_SZ, noNull);
     EXPECT_EQ(RaisedText([&] { ReadStringValue(L"LastAdjustmentValue", text); }),
               L"Registry query value error 234 on LastAdjustmentValue");
     Edit(L"LastAdjustmentValue", platform::REG_BINARY, {'1', 0, 0, 0});
