@@ -1,0 +1,374 @@
+#include "config/registry_store.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "log/format.h"
+#include "log/logger.h"
+#include "platform/console.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "shell/service_status.h"
+
+namespace kairovel {
+namespace {
+
+using platform::HKEY;
+using platform::HKEY_LOCAL_MACHINE;
+using platform::LSTATUS;
+using platform::Registry;
+
+// Querying and setting values, and creating, enumerating and watching subkeys (and WRITE_DAC).
+constexpr platform::REGSAM kQueryAndSetAccess = 0x4001F;
+constexpr std::uint32_t kNumberWidth = 4;     // bytes of a 32-bit number
+constexpr std::uint32_t kStartTimeWidth = 6;  // hours, minutes, seconds: three 16-bit numbers
+constexpr std::uint32_t kEventTypesSupported = 7;  // error, warning and information events
+constexpr std::uint32_t kMaxStoredSources = Configuration::kMaxSources;
+
+// ---- Data of the values: little-endian numbers and UTF-16LE text ----
+
+void PutLittleEndian(RegistryBytes& out, std::uint32_t value, std::uint32_t width) {
+    for (std::uint32_t i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint32_t GetLittleEndian(std::span<const std::uint8_t> data, std::size_t at, std::uint32_t width) {
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < width && at + i < data.size(); ++i) value |= std::uint32_t{data[at + i]} << (8 * i);
+    return value;
+}
+
+RegistryBytes NumberBytes(std::uint32_t value) {
+    RegistryBytes out;
+    PutLittleEndian(out, value, kNumberWidth);
+    return out;
+}
+
+std::wstring TextOf(std::span<const std::uint8_t> data) {
+    std::size_t offset = 0;
+    return platform::ReadRegistryString(data, offset);
+}
+
+// Whether the text in data, up to its null or the end of the data, leaves
+// room for a null within room bytes: a value edited by hand without its null
+// is held to the same limit as one with it.
+bool TextFits(std::span<const std::uint8_t> data, std::uint32_t room) {
+    std::size_t units = 0;
+    while (2 * units + 1 < data.size() && (data[2 * units] != 0 || data[2 * units + 1] != 0)) ++units;
+    return 2 * (units + 1) <= room;
+}
+
+// The descriptors in order, each ended by a null, and one more null after the last.
+RegistryBytes SourceListBytes(const Configuration& configuration) {
+    RegistryBytes out;
+    const std::uint32_t count = std::min(configuration.NumberOfTimeSources, kMaxStoredSources);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const RegistryBytes descriptor = platform::RegistryString(configuration.SourceName[i]);
+        out.insert(out.end(), descriptor.begin(), descriptor.end());
+    }
+    PutLittleEndian(out, 0, 2);
+    return out;
+}
+
+// Walks the stored list until an empty text, the end of the data or the tenth descriptor.
+void LoadSourceList(Configuration& configuration, std::span<const std::uint8_t> data) {
+    configuration.NumberOfTimeSources = 0;
+    std::size_t offset = 0;
+    while (configuration.NumberOfTimeSources < kMaxStoredSources && offset < data.size()) {
+        std::wstring descriptor = platform::ReadRegistryString(data, offset);
+        if (descriptor.empty()) break;
+        configuration.SourceName[configuration.NumberOfTimeSources++] = std::move(descriptor);
+    }
+    for (std::uint32_t i = configuration.NumberOfTimeSources; i < kMaxStoredSources; ++i) {
+        configuration.SourceName[i].clear();
+    }
+}
+
+template <std::uint32_t Configuration::*Field>
+constexpr ParameterRow NumberRow(const wchar_t* name, std::uint32_t type) {
+    return ParameterRow{name, type, kNumberWidth, ParameterKind::Number,
+                        [](const Configuration& c) { return NumberBytes(c.*Field); },
+                        [](Configuration& c, std::span<const std::uint8_t> data) {
+                            c.*Field = GetLittleEndian(data, 0, kNumberWidth);
+                        }};
+}
+
+template <std::wstring Configuration::*Field>
+constexpr ParameterRow TextRow(const wchar_t* name) {
+    return ParameterRow{name, platform::REG_SZ, kTextRoom, ParameterKind::Text,
+                        [](const Configuration& c) { return platform::RegistryString(c.*Field); },
+                        [](Configuration& c, std::span<const std::uint8_t> data) { c.*Field = TextOf(data); }};
+}
+
+constexpr std::array<ParameterRow, 13> kParameterTable{{
+    {L"SourceName", platform::REG_MULTI_SZ, kSourceListRoom, ParameterKind::SourceList, SourceListBytes,
+     LoadSourceList},
+    TextRow<&Configuration::LogDevice>(L"LogDevice"),
+    TextRow<&Configuration::ConfigurationFile>(L"ConfigurationFile"),
+    NumberRow<&Configuration::Period>(L"Period", platform::REG_DWORD),
+    {L"AtTime", platform::REG_BINARY, kStartTimeWidth, ParameterKind::Number,
+     [](const Configuration& c) {
+         RegistryBytes out;
+         for (const std::uint16_t field : {c.AtTime.hours, c.AtTime.minutes, c.AtTime.seconds}) {
+             PutLittleEndian(out, field, 2);
+         }
+         return out;
+     },
+     [](Configuration& c, std::span<const std::uint8_t> data) {
+         c.AtTime.hours = static_cast<std::uint16_t>(GetLittleEndian(data, 0, 2));
+         c.AtTime.minutes = static_cast<std::uint16_t>(GetLittleEndian(data, 2, 2));
+         c.AtTime.seconds = static_cast<std::uint16_t>(GetLittleEndian(data, 4, 2));
+     }},
+    NumberRow<&Configuration::TimeAdjust>(L"TimeAdjust", platform::REG_BINARY),
+    {L"Trace", platform::REG_BINARY, kNumberWidth, ParameterKind::Number,
+     [](const Configuration& c) { return NumberBytes(static_cast<std::uint32_t>(c.Trace)); },
+     [](Configuration& c, std::span<const std::uint8_t> data) {
+         c.Trace = static_cast<std::int32_t>(GetLittleEndian(data, 0, kNumberWidth));
+     }},
+    NumberRow<&Configuration::RestoreAdjustment>(L"RestoreAdjustment", platform::REG_BINARY),
+    NumberRow<&Configuration::MaxNetworkDelay>(L"MaxNetworkDelay", platform::REG_BINARY),
+    NumberRow<&Configuration::MaxTimeDeviation>(L"MaxTimeDeviation", platform::REG_BINARY),
+    NumberRow<&Configuration::MaxTimeSources>(L"MaxTimeSources", platform::REG_BINARY),
+    NumberRow<&Configuration::SelectionPeriod>(L"SelectionPeriod", platform::REG_BINARY),
+    NumberRow<&Configuration::RestrictedScanIsEnabled>(L"RestrictedScanIsEnabled", platform::REG_BINARY),
+}};
+
+constexpr std::array<EventLogRow, 2> kEventLogTable{{
+    {L"EventMessageFile", platform::REG_EXPAND_SZ,
+     [] { return platform::RegistryString(platform::Process().GetModuleFileNameW()); }},
+    {L"TypesSupported", platform::REG_DWORD, [] { return NumberBytes(kEventTypesSupported); }},
+}};
+
+// ---- Keys ----
+
+// A key opened by the store, closed when it goes (on every path out of an operation).
+class StoreKey {
+public:
+    StoreKey() = default;
+    ~StoreKey() {
+        if (key_) Registry().RegCloseKey(key_);
+    }
+    StoreKey(const StoreKey&) = delete;
+    StoreKey& operator=(const StoreKey&) = delete;
+
+    HKEY* receive() { return &key_; }
+    HKEY get() const { return key_; }
+    LSTATUS Close() {
+        const LSTATUS status = Registry().RegCloseKey(key_);
+        key_ = HKEY{};
+        return status;
+    }
+
+private:
+    HKEY key_{};
+};
+
+LSTATUS OpenParameterKey(platform::REGSAM access, StoreKey& key) {
+    return Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, ParameterKeyPath, 0, access, key.receive());
+}
+
+void CreateKey(const wchar_t* path, StoreKey& key) {
+    const LSTATUS status = Registry().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr,
+                                                      platform::REG_OPTION_NON_VOLATILE, platform::KEY_WRITE,
+                                                      nullptr, key.receive(), nullptr);
+    if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry create error %d on %s", status, path);
+}
+
+void SetValue(const StoreKey& key, const wchar_t* name, std::uint32_t type, const RegistryBytes& data) {
+    const LSTATUS status =
+        Registry().RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<std::uint32_t>(data.size()));
+    if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry set value error %d on %s", status, name);
+}
+
+// Reads a value into room bytes; data is then what the registry returned, never more than room.
+LSTATUS QueryValue(const StoreKey& key, const wchar_t* name, std::uint32_t room, std::uint32_t& type,
+                   RegistryBytes& data) {
+    data.assign(room, 0);
+    std::uint32_t size = room;
+    const LSTATUS status = Registry().RegQueryValueExW(key.get(), name, nullptr, &type, data.data(), &size);
+    data.resize(status == platform::ERROR_SUCCESS ? std::min(size, room) : 0);
+    return status;
+}
+
+// "IsInstalled" as a 32-bit number starting at 0: a shorter value fills its low bytes.
+LSTATUS QueryInstalledMarker(const StoreKey& key, std::uint32_t& installed) {
+    std::uint32_t type = 0;
+    RegistryBytes data;
+    const LSTATUS status = QueryValue(key, L"IsInstalled", kNumberWidth, type, data);
+    installed = status == platform::ERROR_SUCCESS ? GetLittleEndian(data, 0, kNumberWidth) : 0;
+    return status;
+}
+
+// ---- What must fit when it is read back ----
+
+std::uint32_t Characters(const RegistryBytes& data) { return static_cast<std::uint32_t>(data.size() / 2); }
+
+// Refuses text that a load could not read back into room bytes.
+void CheckTextFits(const wchar_t* name, std::wstring_view text, std::uint32_t room) {
+    const RegistryBytes data = platform::RegistryString(text);
+    if (data.size() > room) {
+        RaiseError(L"%s too long to store: %u characters, at most %u can be read back", name, Characters(data) - 1,
+                   room / 2 - 1);
+    }
+}
+
+// Checked before anything is written, so a refused installation leaves nothing half-written.
+void CheckConfigurationFits(const Configuration& configuration) {
+    const RegistryBytes sources = SourceListBytes(configuration);
+    if (sources.size() > kSourceListRoom) {
+        RaiseError(L"SourceName too long to store: %u characters with separators, at most %u can be read back",
+                   Characters(sources), kSourceListRoom / 2);
+    }
+    CheckTextFits(L"LogDevice", configuration.LogDevice, kTextRoom);
+    CheckTextFits(L"ConfigurationFile", configuration.ConfigurationFile, kTextRoom);
+}
+
+void PrintText(const std::wstring& text) { platform::Console().WriteStandardOutput(text); }
+
+std::wstring_view SourceKindWord(std::wstring_view descriptor) {
+    const std::wstring_view prefix = descriptor.substr(0, 2);
+    if (prefix == L"D,") return L"domain,";
+    if (prefix == L"L,") return L"nt,";
+    if (prefix == L"T,") return L"tcp,";
+    if (prefix == L"U,") return L"udp,";
+    if (prefix == L"N,") return L"ntp,";
+    return L"";
+}
+
+}  // namespace
+
+std::span<const ParameterRow> ParameterTable() { return kParameterTable; }
+
+std::span<const EventLogRow> EventLogTable() { return kEventLogTable; }
+
+void WriteParameters() {
+    const Configuration& configuration = TheConfiguration();
+    CheckConfigurationFits(configuration);
+    {
+        StoreKey key;
+        CreateKey(EventLogKeyPath, key);
+        for (const EventLogRow& row : kEventLogTable) SetValue(key, row.name, row.type, row.data());
+    }
+    StoreKey key;
+    CreateKey(ParameterKeyPath, key);
+    for (const ParameterRow& row : kParameterTable) SetValue(key, row.name, row.type, row.save(configuration));
+}
+
+void DeleteParameters() {
+    for (const wchar_t* path : {EventLogKeyPath, ParameterKeyPath}) {
+        const LSTATUS status = Registry().RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
+        if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry delete error %d on %s", status, path);
+    }
+}
+
+void SetInstalled(std::uint32_t value) {
+    StoreKey key;
+    if (const LSTATUS status = OpenParameterKey(kQueryAndSetAccess, key); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+    }
+    SetValue(key, L"IsInstalled", platform::REG_BINARY, NumberBytes(value));
+}
+
+std::uint32_t IsServiceInstalled() {
+    StoreKey key;
+    if (OpenParameterKey(platform::KEY_READ, key) != platform::ERROR_SUCCESS) return 0;
+    std::uint32_t installed = 0;
+    if (QueryInstalledMarker(key, installed) != platform::ERROR_SUCCESS) return 0;
+    return installed;
+}
+
+void GetParametersFromRegistry() {
+    StoreKey key;
+    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open key error %d on %s", status, ParameterKeyPath);
+    }
+    std::uint32_t installed = 0;
+    if (const LSTATUS status = QueryInstalledMarker(key, installed); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry query value error %d on %s", status, L"IsInstalled");
+    }
+    if (installed == 0) RaiseError(L"Kairovel not installed correctly (from GetParametersFromRegistry)");
+
+    Configuration& configuration = TheConfiguration();
+    for (const ParameterRow& row : kParameterTable) {
+        std::uint32_t type = 0;
+        RegistryBytes data;
+        if (const LSTATUS status = QueryValue(key, row.name, row.room, type, data); status != platform::ERROR_SUCCESS) {
+            RaiseError(L"Registry query value error %d on %s", status, row.name);
+        }
+        // The type is not checked, but a number of another width would load as a wrong number.
+        if (row.kind == ParameterKind::Number && data.size() != row.room) {
+            const LSTATUS wrongWidth = platform::ERROR_INVALID_DATA;
+            RaiseError(L"Registry query value error %d on %s", wrongWidth, row.name);
+        }
+        if (row.kind == ParameterKind::Text && !TextFits(data, row.room)) {
+            const LSTATUS tooLong = platform::ERROR_MORE_DATA;
+            RaiseError(L"Registry query value error %d on %s", tooLong, row.name);
+        }
+        row.load(configuration, data);
+    }
+    if (const LSTATUS status = key.Close(); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry close error %d", status);
+    }
+}
+
+void WriteStringValue(const std::wstring& name, std::wstring_view text) {
+    CheckTextFits(name.c_str(), text, kStringValueRoom);
+    StoreKey key;
+    if (const LSTATUS status = OpenParameterKey(kQueryAndSetAccess, key); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+    }
+    SetValue(key, name.c_str(), platform::REG_SZ, platform::RegistryString(text));
+}
+
+void ReadStringValue(const std::wstring& name, std::wstring& text) {
+    StoreKey key;
+    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+    }
+    std::uint32_t type = 0;
+    RegistryBytes data;
+    if (const LSTATUS status = QueryValue(key, name.c_str(), kStringValueRoom, type, data);
+        status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry query value error %d on %s", status, name);
+    }
+    if (!TextFits(data, kStringValueRoom)) {
+        const LSTATUS tooLong = platform::ERROR_MORE_DATA;
+        RaiseError(L"Registry query value error %d on %s", tooLong, name);
+    }
+    if (type != platform::REG_SZ) RaiseError(L"Registry query value type mismatch on %s", name);
+    text = TextOf(data);
+}
+
+void ListConfiguredParameters() {
+    PrintText(L"Configured Parameters follow...\n");
+    if (IsServiceInstalled() == 0) {
+        PrintText(L"Installed: no\n");
+        return;
+    }
+    GetParametersFromRegistry();
+    PrintText(L"Installed: yes\n");
+    PrintText(Format(L"Status: %s\n", ServiceStatusText()));
+
+    const Configuration& configuration = TheConfiguration();
+    PrintText(Format(L"NumberOfTimeSources: %d\n", configuration.NumberOfTimeSources));
+    for (std::uint32_t i = 0; i < configuration.NumberOfTimeSources; ++i) {
+        const std::wstring& descriptor = configuration.SourceName[i];
+        // The name is plain text: a '%' in it is printed as it is.
+        std::wstring line = L"source: ";
+        line += SourceKindWord(descriptor);
+        if (descriptor.size() > 2) line += descriptor.substr(2);
+        line += L"\n";
+        PrintText(line);
+    }
+    PrintText(Format(L"LogDevice: %s\n", configuration.LogDevice));
+    const std::uint32_t period = configuration.Period;
+    PrintText(Format(L"Period: %02d:%02d:%02d\n", period / 3600, (period / 60) % 60, period % 60));
+    const StartTime& at = configuration.AtTime;
+    const std::uint16_t kDelayHours = 24;  // hours of 24 or more: a delay from start-up
+    PrintText(Format(L"AtTime: %s%02d:%02d:%02d\n", at.hours >= kDelayHours ? L"+" : L"", at.hours % kDelayHours,
+                     at.minutes, at.seconds));
+    PrintText(Format(L"AdjustFlag: %s\n", configuration.TimeAdjust != 0 ? L"yes" : L"no"));
+    PrintText(Format(L"TraceLevel: %d\n", configuration.Trace));
+}
+
+}  // namespace kairovel

@@ -1,0 +1,314 @@
+#include "platform/posix/registry_database.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <limits>
+#include <string>
+#include <system_error>
+#include <utility>
+
+#include "platform/posix/errors.h"
+
+namespace kairovel::platform {
+namespace {
+
+// Marks the file as this registry's ("KRVL"), so that an unrelated SQLite
+// database is refused instead of being written into.
+constexpr int kApplicationId = 0x4B52564C;
+constexpr int kSchemaVersion = 1;
+
+constexpr const char* kCreateSchema =
+    "CREATE TABLE registry_key ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"  // never reused, so a handle to a deleted key stays dead
+    "  parent INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  folded TEXT NOT NULL,"
+    "  UNIQUE (parent, folded));"
+    "CREATE TABLE registry_value ("
+    "  key INTEGER NOT NULL,"
+    "  name TEXT NOT NULL,"
+    "  folded TEXT NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL,"
+    "  PRIMARY KEY (key, folded)) WITHOUT ROWID;";
+
+// Upper case of the letters of the Latin, Greek and Cyrillic alphabets; other
+// characters compare as they are.
+wchar_t UpperCase(wchar_t c) {
+    const auto v = static_cast<std::uint32_t>(c);
+    auto shifted = [c](int by) { return static_cast<wchar_t>(static_cast<int>(c) + by); };
+    if (v >= 'a' && v <= 'z') return shifted(-0x20);
+    if (v < 0xE0) return c;
+    if (v <= 0xFE) return v == 0xF7 ? c : shifted(-0x20);  // U+00F7 is the division sign
+    if (v == 0xFF) return static_cast<wchar_t>(0x178);
+    // Latin Extended-A: pairs of capital and small letter.
+    if ((v >= 0x100 && v <= 0x12F) || (v >= 0x132 && v <= 0x137) || (v >= 0x14A && v <= 0x177)) {
+        return v % 2 == 1 ? shifted(-1) : c;
+    }
+    if ((v >= 0x139 && v <= 0x148) || (v >= 0x179 && v <= 0x17E)) return v % 2 == 0 ? shifted(-1) : c;
+    if (v == 0x3C2) return static_cast<wchar_t>(0x3A3);  // final sigma
+    if (v >= 0x3B1 && v <= 0x3CB) return shifted(-0x20);
+    if (v >= 0x430 && v <= 0x44F) return shifted(-0x20);
+    if (v >= 0x450 && v <= 0x45F) return shifted(-0x50);
+    return c;
+}
+
+}  // namespace
+
+std::wstring FoldRegistryName(std::wstring_view name) {
+    std::wstring folded(name);
+    for (wchar_t& c : folded) c = UpperCase(c);
+    return folded;
+}
+
+LSTATUS WindowsErrorFromSqlite(int result, bool writing) {
+    switch (result & 0xFF) {  // the primary code of an extended one
+        case SQLITE_OK:
+        case SQLITE_ROW:
+        case SQLITE_DONE:
+            return ERROR_SUCCESS;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return ERROR_BUSY;
+        case SQLITE_READONLY:
+        case SQLITE_PERM:
+        case SQLITE_AUTH:
+            return ERROR_ACCESS_DENIED;
+        case SQLITE_NOMEM:
+        case SQLITE_TOOBIG:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case SQLITE_FULL:
+            return ERROR_HANDLE_DISK_FULL;
+        case SQLITE_IOERR:
+            return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
+        case SQLITE_CANTOPEN:
+            return ERROR_CANTOPEN;
+        default:  // not a database, a damaged one, or one whose tables are not ours
+            return ERROR_BADDB;
+    }
+}
+
+// One prepared statement, finalised when it goes.
+class RegistryDatabase::Statement {
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    sqlite3_stmt*& handle() { return statement_; }
+
+    void Bind(int index, std::int64_t number) { sqlite3_bind_int64(statement_, index, number); }
+    // Names are bound as UTF-16LE text: the same code units the registry compares.
+    void Bind(int index, std::wstring_view text) {
+        const std::vector<std::uint8_t> units = RegistryString(text);
+        sqlite3_bind_text64(statement_, index, reinterpret_cast<const char*>(units.data()), units.size() - 2,
+                            SQLITE_TRANSIENT, SQLITE_UTF16LE);
+    }
+    void Bind(int index, std::span<const std::uint8_t> bytes) {
+        // A zero-length blob, not NULL, for an empty value.
+        static constexpr std::uint8_t kNothing = 0;
+        sqlite3_bind_blob64(statement_, index, bytes.empty() ? &kNothing : bytes.data(), bytes.size(),
+                            SQLITE_TRANSIENT);
+    }
+    int Step() { return sqlite3_step(statement_); }
+
+private:
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+RegistryDatabase::RegistryDatabase(std::filesystem::path file, std::chrono::milliseconds busyTimeout)
+    : file_(std::move(file)), busyTimeout_(busyTimeout) {}
+
+RegistryDatabase::~RegistryDatabase() {
+    if (inTransaction_) sqlite3_exec(connection_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(connection_);
+}
+
+LSTATUS RegistryDatabase::Begin(Purpose purpose) {
+    writing_ = purpose != Purpose::Read;
+    const bool creating = purpose == Purpose::Write;
+    std::error_code error;
+    if (!creating) {
+        if (!std::filesystem::exists(file_, error)) {
+            if (error) return WindowsErrorFromErrno(error.value());
+            empty_ = true;
+            return ERROR_SUCCESS;
+        }
+    } else if (!file_.parent_path().empty()) {
+        std::filesystem::create_directories(file_.parent_path(), error);
+        if (error) return WindowsErrorFromErrno(error.value());
+    }
+
+    const int flags = SQLITE_OPEN_READWRITE | (creating ? SQLITE_OPEN_CREATE : 0);
+    if (const int result = sqlite3_open_v2(file_.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
+        return Fail(result);
+    }
+    sqlite3_extended_result_codes(connection_, 1);
+    const auto timeout =
+        std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
+    sqlite3_busy_timeout(connection_, static_cast<int>(timeout));
+    if (writing_) {
+        // Both settings stay with the file; FULL makes each commit durable when it returns.
+        if (const LSTATUS status = Execute("PRAGMA journal_mode = WAL"); status != ERROR_SUCCESS) return status;
+        if (const LSTATUS status = Execute("PRAGMA synchronous = FULL"); status != ERROR_SUCCESS) return status;
+    }
+    // A writer takes the write lock at once, so it waits for another writer
+    // here, under the busy time-out, and never half-way through its work.
+    if (const LSTATUS status = Execute(writing_ ? "BEGIN IMMEDIATE" : "BEGIN"); status != ERROR_SUCCESS) return status;
+    inTransaction_ = true;
+    return CheckSchema();
+}
+
+// Accepts this registry's own database, and an empty file (which a write
+// then makes into one); refuses any other SQLite database.
+LSTATUS RegistryDatabase::CheckSchema() {
+    Statement statement;
+    if (const LSTATUS status = Prepare(
+            "SELECT (SELECT application_id FROM pragma_application_id),"
+            "       (SELECT user_version FROM pragma_user_version),"
+            "       (SELECT count(*) FROM sqlite_schema)",
+            statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (const int result = statement.Step(); result != SQLITE_ROW) return Fail(result);
+    const int applicationId = sqlite3_column_int(statement.handle(), 0);
+    const int version = sqlite3_column_int(statement.handle(), 1);
+    const std::int64_t objects = sqlite3_column_int64(statement.handle(), 2);
+    if (applicationId == kApplicationId && version == kSchemaVersion) return ERROR_SUCCESS;
+    if (applicationId != 0 || objects != 0) return ERROR_BADDB;
+    if (!writing_) {
+        empty_ = true;
+        return ERROR_SUCCESS;
+    }
+    const std::string marks = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                              "; PRAGMA user_version = " + std::to_string(kSchemaVersion);
+    if (const LSTATUS status = Execute(kCreateSchema); status != ERROR_SUCCESS) return status;
+    return Execute(marks.c_str());
+}
+
+LSTATUS RegistryDatabase::Commit() {
+    if (!inTransaction_) return ERROR_SUCCESS;
+    const LSTATUS status = Execute("COMMIT");
+    if (status == ERROR_SUCCESS) inTransaction_ = false;
+    return status;
+}
+
+LSTATUS RegistryDatabase::Execute(const char* sql) {
+    return Fail(sqlite3_exec(connection_, sql, nullptr, nullptr, nullptr));
+}
+
+LSTATUS RegistryDatabase::Prepare(const char* sql, Statement& statement) {
+    return Fail(sqlite3_prepare_v2(connection_, sql, -1, &statement.handle(), nullptr));
+}
+
+LSTATUS RegistryDatabase::AnyRow(const char* sql, RegistryKeyId key, bool& found) {
+    found = false;
+    if (empty_) return ERROR_SUCCESS;
+    Statement statement;
+    if (const LSTATUS status = Prepare(sql, statement); status != ERROR_SUCCESS) return status;
+    statement.Bind(1, key);
+    const int result = statement.Step();
+    if (result != SQLITE_ROW && result != SQLITE_DONE) return Fail(result);
+    found = result == SQLITE_ROW;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::KeyExists(RegistryKeyId key, bool& exists) {
+    if (key == kRegistryRootKey) {
+        exists = true;
+        return ERROR_SUCCESS;
+    }
+    return AnyRow("SELECT 1 FROM registry_key WHERE id = ?1", key, exists);
+}
+
+LSTATUS RegistryDatabase::FindSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& found) {
+    if (empty_) return ERROR_FILE_NOT_FOUND;
+    Statement statement;
+    if (const LSTATUS status = Prepare("SELECT id FROM registry_key WHERE parent = ?1 AND folded = ?2", statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, parent);
+    statement.Bind(2, FoldRegistryName(name));
+    const int result = statement.Step();
+    if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+    if (result != SQLITE_ROW) return Fail(result);
+    found = sqlite3_column_int64(statement.handle(), 0);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::CreateSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& created) {
+    Statement statement;
+    if (const LSTATUS status =
+            Prepare("INSERT INTO registry_key (parent, name, folded) VALUES (?1, ?2, ?3)", statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, parent);
+    statement.Bind(2, name);
+    statement.Bind(3, FoldRegistryName(name));
+    if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+    created = sqlite3_last_insert_rowid(connection_);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::HasSubkeys(RegistryKeyId key, bool& has) {
+    return AnyRow("SELECT 1 FROM registry_key WHERE parent = ?1 LIMIT 1", key, has);
+}
+
+LSTATUS RegistryDatabase::DeleteKey(RegistryKeyId key) {
+    for (const char* sql : {"DELETE FROM registry_value WHERE key = ?1", "DELETE FROM registry_key WHERE id = ?1"}) {
+        Statement statement;
+        if (const LSTATUS status = Prepare(sql, statement); status != ERROR_SUCCESS) return status;
+        statement.Bind(1, key);
+        if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::PutValue(RegistryKeyId key, std::wstring_view name, std::uint32_t type,
+                                   std::span<const std::uint8_t> data) {
+    Statement statement;
+    if (const LSTATUS status = Prepare(
+            "INSERT INTO registry_value (key, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
+            " ON CONFLICT (key, folded) DO UPDATE SET type = excluded.type, data = excluded.data",
+            statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, key);
+    statement.Bind(2, name);
+    statement.Bind(3, FoldRegistryName(name));
+    statement.Bind(4, static_cast<std::int64_t>(type));
+    statement.Bind(5, data);
+    if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value) {
+    if (empty_) return ERROR_FILE_NOT_FOUND;
+    Statement statement;
+    if (const LSTATUS status =
+            Prepare("SELECT type, data FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, key);
+    statement.Bind(2, FoldRegistryName(name));
+    const int result = statement.Step();
+    if (result == SQLITE_DONE) return ERROR_FILE_NOT_FOUND;
+    if (result != SQLITE_ROW) return Fail(result);
+    // A type edited by hand into something that is not a 32-bit number is kept
+    // as its low 32 bits; data edited into text is its bytes.
+    value.type = static_cast<std::uint32_t>(sqlite3_column_int64(statement.handle(), 0));
+    const auto* bytes = static_cast<const std::uint8_t*>(sqlite3_column_blob(statement.handle(), 1));
+    const int size = sqlite3_column_bytes(statement.handle(), 1);
+    if (bytes == nullptr && sqlite3_errcode(connection_) == SQLITE_NOMEM) return ERROR_NOT_ENOUGH_MEMORY;
+    value.data.assign(bytes, bytes + (bytes != nullptr ? size : 0));
+    return ERROR_SUCCESS;
+}
+
+}  // namespace kairovel::platform

@@ -1,0 +1,62 @@
+// The registry stand-in of the Linux build: HKEY_LOCAL_MACHINE kept in
+// $KAIROVEL_ROOT/registry.sqlite, with the Windows calls' meanings and codes.
+//
+// An open key is a handle into a table of this process: the database file it
+// lives in, its key's id and the access it was opened with. Each call is one
+// transaction of its own (see registry_database.h).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/posix/registry_database.h"
+
+namespace kairovel::platform {
+
+class SqliteRegistry final : public RegistryFacility {
+public:
+    // How long a call waits for another process's write to finish.
+    static constexpr std::chrono::milliseconds kDefaultBusyTimeout{5000};
+
+    explicit SqliteRegistry(std::chrono::milliseconds busyTimeout = kDefaultBusyTimeout);
+
+    // The database file that HKEY_LOCAL_MACHINE opens now.
+    static std::filesystem::path DatabaseFile();
+
+    LSTATUS RegCreateKeyExW(HKEY key, const wchar_t* subKey, std::uint32_t reserved, const wchar_t* keyClass,
+                            std::uint32_t options, REGSAM desired, const void* securityAttributes, HKEY* result,
+                            std::uint32_t* disposition) override;
+    LSTATUS RegOpenKeyExW(HKEY key, const wchar_t* subKey, std::uint32_t options, REGSAM desired,
+                          HKEY* result) override;
+    LSTATUS RegSetValueExW(HKEY key, const wchar_t* valueName, std::uint32_t reserved, std::uint32_t type,
+                           const std::uint8_t* data, std::uint32_t size) override;
+    LSTATUS RegQueryValueExW(HKEY key, const wchar_t* valueName, std::uint32_t* reserved, std::uint32_t* type,
+                             std::uint8_t* data, std::uint32_t* size) override;
+    LSTATUS RegDeleteKeyW(HKEY key, const wchar_t* subKey) override;
+    LSTATUS RegCloseKey(HKEY key) override;
+
+private:
+    struct OpenKey {
+        std::filesystem::path database;
+        RegistryKeyId id = kRegistryRootKey;
+        REGSAM access = 0;
+    };
+
+    bool Find(HKEY key, OpenKey& found);
+    // The open key a call starts from, and the names of the path below it.
+    LSTATUS Resolve(HKEY key, std::wstring_view subKey, OpenKey& start, std::vector<std::wstring_view>& names);
+    HKEY Issue(OpenKey key);
+
+    const std::chrono::milliseconds busyTimeout_;
+    std::mutex mutex_;  // guards the handle table: the program's threads share the facility
+    std::map<std::uintptr_t, OpenKey> openKeys_;
+    std::uintptr_t nextHandle_;
+};
+
+}  // namespace kairovel::platform

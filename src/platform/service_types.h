@@ -1,0 +1,33 @@
+// Records and codes of the service control manager, shared by the side that
+// controls services and the side that runs one.
+#pragma once
+
+#include <cstdint>
+
+namespace kairovel::platform {
+
+// The status of a service, as QueryServiceStatus gives it and SetServiceStatus reports it.
+struct SERVICE_STATUS {
+    std::uint32_t dwServiceType = 0;
+    std::uint32_t dwCurrentState = 0;
+    std::uint32_t dwControlsAccepted = 0;
+    std::uint32_t dwWin32ExitCode = 0;
+    std::uint32_t dwServiceSpecificExitCode = 0;
+    std::uint32_t dwCheckPoint = 0;
+    std::uint32_t dwWaitHint = 0;
+};
+
+// Service states (dwCurrentState).
+inline constexpr std::uint32_t SERVICE_STOPPED = 1;
+inline constexpr std::uint32_t SERVICE_START_PENDING = 2;
+inline constexpr std::uint32_t SERVICE_STOP_PENDING = 3;
+inline constexpr std::uint32_t SERVICE_RUNNING = 4;
+inline constexpr std::uint32_t SERVICE_CONTINUE_PENDING = 5;
+inline constexpr std::uint32_t SERVICE_PAUSE_PENDING = 6;
+inline constexpr std::uint32_t SERVICE_PAUSED = 7;
+
+// Service types (dwServiceType).
+inline constexpr std::uint32_t SERVICE_WIN32_OWN_PROCESS = 0x10;
+inline constexpr std::uint32_t SERVICE_INTERACTIVE_PROCESS = 0x100;
+
+}  // namespace kairovel::platform
