@@ -1,5 +1,6 @@
 #include "config/keyword_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>

@@ -11,7 +11,7 @@ namespace {
 using platform::HINTERNET;
 
 // The one loading of the Internet library that all readers share.
-struct InternetLibrary {
+struct SharedLoading {
     platform::HMODULE module = nullptr;
     platform::InternetOpenAFunction InternetOpenA = nullptr;
     platform::InternetOpenUrlAFunction InternetOpenUrlA = nullptr;
@@ -20,7 +20,7 @@ struct InternetLibrary {
     std::uint32_t liveReaders = 0;
 };
 
-InternetLibrary library;
+SharedLoading library;
 
 template <class Function>
 Function EntryPoint(const char* name) {
@@ -43,7 +43,7 @@ void LoadInternetLibrary() {
                                                                       : nullptr;
     if (missing != nullptr) {
         platform::InternetLibrary().FreeLibrary(library.module);
-        library = InternetLibrary{};
+        library = SharedLoading{};
         RaiseError(L"Could not get address of %s", missing);
     }
 }
@@ -52,7 +52,7 @@ void LoadInternetLibrary() {
 void ReleaseReader() {
     if (--library.liveReaders == 0) {
         platform::InternetLibrary().FreeLibrary(library.module);
-        library = InternetLibrary{};
+        library = SharedLoading{};
     }
 }
 
