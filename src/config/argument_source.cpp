@@ -51,6 +51,16 @@ ArgumentSource ArgumentSource::FromCommandLine(std::wstring_view commandLine) {
     ArgumentSource source;
     source.entries_.clear();
     std::size_t at = 0;
+    // A program path in quotation marks (one with blanks in it) is one word,
+    // as the system itself reads it; the arguments after it follow the plain rule.
+    if (!commandLine.empty() && commandLine[0] == L'"') {
+        const std::size_t closing = commandLine.find(L'"', 1);
+        const std::size_t end = closing == std::wstring_view::npos ? commandLine.size() : closing;
+        source.entries_.emplace_back(commandLine.substr(1, end - 1));
+        at = end == commandLine.size() ? end : end + 1;
+        while (at < commandLine.size() && IsWordSeparator(commandLine[at])) ++at;
+        if (at == commandLine.size()) return source;
+    }
     do {
         std::size_t end = at;
         while (end < commandLine.size() && !IsWordSeparator(commandLine[end])) ++end;

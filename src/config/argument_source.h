@@ -28,7 +28,8 @@ public:
     static constexpr std::size_t kMaxLineBytes = 99;
 
     // The command line split into words at blanks and tabs; quotation marks
-    // are ordinary characters. Every word is kept, however many there are.
+    // are ordinary characters, except around the program path at its very
+    // start. Every word is kept, however many there are.
     static ArgumentSource FromCommandLine(std::wstring_view commandLine);
     // The given texts, entry 0 first (the service's start parameters).
     static ArgumentSource FromArray(std::uint32_t count, const wchar_t* const* texts);

@@ -31,6 +31,11 @@ TEST(CommandLineSplitting, OnlyBlanksAndTabsSeparate) {
     // A leading blank gives an empty entry 0, and the program becomes the first argument.
     EXPECT_EQ(Entries(ArgumentSource::FromCommandLine(L" k /x")), (Words{L"", L"k", L"/x"}));
     EXPECT_EQ(Entries(ArgumentSource::FromCommandLine(L"")), (Words{L""}));
+    // Quotation marks group only a program path at the very start.
+    EXPECT_EQ(Entries(ArgumentSource::FromCommandLine(L"\"/opt/my dir/k\"  /install \"a b\"")),
+              (Words{L"/opt/my dir/k", L"/install", L"\"a", L"b\""}));
+    EXPECT_EQ(Entries(ArgumentSource::FromCommandLine(L"\"/opt/my dir/k\"")), (Words{L"/opt/my dir/k"}));
+    EXPECT_EQ(Entries(ArgumentSource::FromCommandLine(L"\"/opt/unclosed /x")), (Words{L"/opt/unclosed /x"}));
     // More than 50 words: every one is kept.
     std::wstring many = L"k";
     for (int i = 0; i < 60; ++i) many += L" /domain=d" + std::to_wstring(i);

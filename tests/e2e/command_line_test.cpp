@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -124,6 +125,15 @@ TEST_F(CommandLine, ParameterUrls) {
     const std::string refused = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/";
     EXPECT_RUN(Kairovel({"/url=" + refused}), "Could not open the URL " + refused + " due to error 12029\n", 1);
     EXPECT_RUN(Kairovel({"/url="}), "URL expected with /url\n", 1);
+}
+
+TEST_F(CommandLine, AProgramPathWithBlanksIsOneWord) {
+    std::filesystem::create_directory(folder_ / "my programs");
+    const auto program = folder_ / "my programs" / "kairovel";
+    std::filesystem::copy_file(KAIROVEL_BINARY, program);
+    const ProcessResult r = RunProcess({program.string(), "/install", "/remove"});
+    EXPECT_EQ(r.standardOutput, "cannot specify /install and /remove\n");
+    EXPECT_EQ(r.exitCode, 0);
 }
 
 TEST_F(CommandLine, WithoutArgumentsAndWithoutAControlManager) {
