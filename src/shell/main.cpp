@@ -1,9 +1,15 @@
-// Entry point of the program. The run modes are wired in as they are built.
-#include "log/console_logger.h"
-#include "log/logger.h"
+// The process's main function: the arguments in the program's wide text, then the entry point.
+#include <string>
+#include <vector>
 
-int main() {
-    kairovel::ConsoleLogger console;
-    kairovel::Log(&console, kairovel::LevelError, L"The command line is not built yet.");
-    return 1;
+#include "platform/codepage.h"
+#include "shell/entry_point.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::wstring> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(kairovel::platform::AnsiToWide(argv[i]));
+    std::vector<const wchar_t*> pointers;
+    for (const std::wstring& argument : arguments) pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    return kairovel::EntryPoint(argc, pointers.data());
 }

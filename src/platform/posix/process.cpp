@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -48,6 +49,12 @@ public:
         std::ifstream in("/proc/self/cmdline", std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+        // A program path with blanks in it is put in quotation marks, as Windows shows it.
+        const std::size_t programEnd = std::min(bytes.find('\0'), bytes.size());
+        if (bytes.find_first_of(" \t") < programEnd) {
+            bytes.insert(programEnd, 1, '"');
+            bytes.insert(0, 1, '"');
+        }
         for (char& c : bytes) {
             if (c == '\0') c = ' ';
         }

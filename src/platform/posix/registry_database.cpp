@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/posix/errors.h"
@@ -151,7 +152,7 @@ LSTATUS RegistryDatabase::Begin(Purpose purpose) {
     sqlite3_busy_timeout(connection_, static_cast<int>(timeout));
     if (writing_) {
         // Both settings stay with the file; FULL makes each commit durable when it returns.
-        if (const LSTATUS status = Execute("PRAGMA journal_mode = WAL"); status != ERROR_SUCCESS) return status;
+        if (const LSTATUS status = UseWriteAheadLog(); status != ERROR_SUCCESS) return status;
         if (const LSTATUS status = Execute("PRAGMA synchronous = FULL"); status != ERROR_SUCCESS) return status;
     }
     // A writer takes the write lock at once, so it waits for another writer
@@ -194,6 +195,18 @@ LSTATUS RegistryDatabase::Commit() {
     const LSTATUS status = Execute("COMMIT");
     if (status == ERROR_SUCCESS) inTransaction_ = false;
     return status;
+}
+
+// Two connections switching a new database to WAL at the same moment get
+// "busy" at once, without SQLite's busy handler: try again within the busy time-out.
+LSTATUS RegistryDatabase::UseWriteAheadLog() {
+    constexpr auto kRetryPause = std::chrono::milliseconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + busyTimeout_;
+    for (;;) {
+        const int result = sqlite3_exec(connection_, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        if ((result & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) return Fail(result);
+        std::this_thread::sleep_for(kRetryPause);
+    }
 }
 
 LSTATUS RegistryDatabase::Execute(const char* sql) {

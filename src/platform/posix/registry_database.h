@@ -77,6 +77,7 @@ private:
     class Statement;
 
     LSTATUS Execute(const char* sql);
+    LSTATUS UseWriteAheadLog();
     LSTATUS Prepare(const char* sql, Statement& statement);
     LSTATUS CheckSchema();
     // Whether sql, with key bound to ?1, gives a row.

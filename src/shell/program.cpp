@@ -1,0 +1,10 @@
+#include "shell/program.h"
+
+namespace kairovel {
+
+std::wstring& ProgramPath() {
+    static std::wstring path;
+    return path;
+}
+
+}  // namespace kairovel

@@ -1,0 +1,312 @@
+// Parameter URLs against a loopback HTTP server of the test's own, through the
+// real WinInet stand-in (and a scripted library where a failure of the library
+// itself is wanted). Each test process has a private network namespace, so
+// name look-ups and connections never leave it.
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/url_reader.h"
+#include "configuration_fixture.h"
+#include "platform/last_error.h"
+#include "platform/posix/curl_internet.h"
+#include "support/http_server.h"
+#include "support/temporary_directory.h"
+
+namespace kairovel::testing {
+namespace {
+
+using platform::InternetLibraryFacility;
+
+// The real library, with every load and free recorded.
+class CountingInternetLibrary final : public InternetLibraryFacility {
+public:
+    explicit CountingInternetLibrary(InternetLibraryFacility& real) : real_(real) {}
+    platform::HMODULE LoadLibraryW(std::wstring_view name) override {
+        events.push_back(L"load " + std::wstring(name));
+        return real_.LoadLibraryW(name);
+    }
+    platform::FARPROC GetProcAddress(platform::HMODULE module, const char* name) override {
+        return real_.GetProcAddress(module, name);
+    }
+    bool FreeLibrary(platform::HMODULE module) override {
+        events.push_back(L"free");
+        return real_.FreeLibrary(module);
+    }
+    std::vector<std::wstring> events;
+
+private:
+    InternetLibraryFacility& real_;
+};
+
+class IncludeUrlTest : public ConfigurationTest {
+protected:
+    void TearDown() override {
+        // However a test ended, nothing may still hold the library.
+        EXPECT_EQ(UrlReader::LiveReaders(), 0u);
+        EXPECT_EQ(platform::LoadedInternetLibraryReferences(), 0u);
+        EXPECT_EQ(IncludeUrlDepth(), 0u);
+        ConfigurationTest::TearDown();
+    }
+    static std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+    ScopedEnvironment noProxy_{"no_proxy", "*"};
+    LoopbackHttpServer server_;
+    CountingInternetLibrary library_{platform::DefaultFacility<InternetLibraryFacility>()};
+    platform::ScopedFacility<InternetLibraryFacility> useLibrary_{library_};
+};
+
+TEST_F(IncludeUrlTest, EveryLineEndGivesTheSameArguments) {
+    server_.ServeText("/crlf", "/trace=debug\r\n/period=1\r\n/log=a b,1000\r\n");
+    server_.ServeText("/lf", "# parameters\n/trace=debug\n\n/period=1  # hourly\n/log=a b,1000");
+    server_.ServeText("/cr", "/trace=debug\r/period=1\r/log=a b,1000\r");
+    for (const char* path : {"/crlf", "/lf", "/cr"}) {
+        TheConfiguration() = Configuration{};
+        Parse({L"/url=" + Wide(server_.Url(path))});
+        EXPECT_EQ(Config().Trace, 3) << path;
+        EXPECT_EQ(Config().Period, 3600u) << path;
+        EXPECT_EQ(Config().LogDevice, L"a b,1000") << path;
+        EXPECT_EQ(Config().ConfigurationFile, L"*" + Wide(server_.Url(path)));
+    }
+}
+
+TEST_F(IncludeUrlTest, TheRequestNamesTheProgramAndAsksForPlainText) {
+    server_.ServeText("/empty", "");
+    Parse({L"/url=" + Wide(server_.Url("/empty")), L"/url:" + Wide(server_.Url("/empty"))});
+    EXPECT_EQ(Config().ConfigurationFile, L"*" + Wide(server_.Url("/empty")));
+    EXPECT_EQ(Config().NumberOfTimeSources, 0u);
+    const auto requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method, "GET");
+    EXPECT_EQ(requests[0].path, "/empty");
+    EXPECT_NE(requests[0].head.find("\r\nAccept: text/plain\r\n"), std::string::npos) << requests[0].head;
+    EXPECT_NE(requests[0].head.find("\r\nUser-Agent: Kairovel\r\n"), std::string::npos) << requests[0].head;
+    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free", L"load wininet.DLL", L"free"}));
+}
+
+TEST_F(IncludeUrlTest, NestedUrlsShareOneLoadingReleasedAfterTheOuterUrl) {
+    server_.ServeText("/inner", "/domain=inner\n");
+    server_.ServeText("/outer", "/domain=outer\n/url=" + server_.Url("/inner") + "\n/domain=after\n");
+    Parse({L"/url=" + Wide(server_.Url("/outer"))});
+    ASSERT_EQ(Config().NumberOfTimeSources, 3u);
+    EXPECT_EQ(Config().SourceName[1], L"D,inner");
+    EXPECT_EQ(Config().SourceName[2], L"D,after");
+    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
+}
+
+TEST_F(IncludeUrlTest, AParseErrorInsideANestedUrlStillReleasesTheLibrary) {
+    server_.ServeText("/inner", "/domain=inner\n/bogus\n");
+    server_.ServeText("/outer", "/url=" + server_.Url("/inner") + "\n/domain=never\n");
+    EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/outer"))}), L"Illegal argument /bogus in command line");
+    ASSERT_EQ(Config().NumberOfTimeSources, 1u);
+    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
+}
+
+TEST_F(IncludeUrlTest, AUrlThatIncludesItself) {
+    server_.ServeText("/self", "/ntp_machine\n/url=" + server_.Url("/self") + "\n");
+    EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/self"))}), L"Include URL depth of 6 exceeds permitted maximum.");
+    EXPECT_EQ(Config().NumberOfTimeSources, 5u);
+    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
+}
+
+TEST_F(IncludeUrlTest, FileAndUrlDepthsAreCountedApart) {
+    TemporaryDirectory folder;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    // f1 -> u1 -> f2 -> u2 -> ... -> f5 -> u5: five of each on one chain.
+    for (int i = 1; i <= 5; ++i) {
+        const std::string n = std::to_string(i);
+        WriteFileBytes(folder / ("f" + n), "/url=" + server_.Url("/u" + n) + "\n");
+        server_.ServeText("/u" + n, i < 5 ? "/file=f" + std::to_string(i + 1) + "\n" : "/domain=deep\n");
+    }
+    Parse({L"/file=f1"});
+    EXPECT_EQ(Config().SourceName[0], L"D,deep");
+    EXPECT_EQ(Config().ConfigurationFile, (folder / "f1").wstring());
+
+    server_.ServeText("/u5", "/url=" + server_.Url("/u6") + "\n");
+    server_.ServeText("/u6", "/domain=too deep\n");
+    const std::wstring error = ParseError({L"/file=f1"});
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(error, L"Include URL depth of 6 exceeds permitted maximum.");
+    EXPECT_EQ(IncludeFileDepth(), 0u);
+}
+
+TEST_F(IncludeUrlTest, AnHttpErrorStatusIsNeverTakenAsConfiguration) {
+    const std::string missing = server_.Url("/missing");  // the server's own 404 page
+    EXPECT_EQ(ParseError({L"/url=" + Wide(missing)}), L"Could not open the URL " + Wide(missing) + L" due to error 404");
+    HttpResponse failing;
+    failing.status = 500;
+    failing.reason = "Internal Server Error";
+    failing.body = "/domain=from-an-error-page\n";
+    server_.Serve("/failing", failing);
+    const std::string url = server_.Url("/failing");
+    EXPECT_EQ(ParseError({L"/url=" + Wide(url)}), L"Could not open the URL " + Wide(url) + L" due to error 500");
+    EXPECT_EQ(Config().NumberOfTimeSources, 0u);
+    // The reader was taken off the count and the library released.
+    EXPECT_EQ(library_.events,
+              (std::vector<std::wstring>{L"load wininet.DLL", L"free", L"load wininet.DLL", L"free"}));
+}
+
+TEST_F(IncludeUrlTest, ARedirectIsFollowed) {
+    HttpResponse moved;
+    moved.status = 302;
+    moved.reason = "Found";
+    moved.headers = {{"Location", "/target"}};
+    server_.Serve("/moved", moved);
+    server_.ServeText("/target", "/domain=moved\n");
+    Parse({L"/url=" + Wide(server_.Url("/moved"))});
+    EXPECT_EQ(Config().SourceName[0], L"D,moved");
+}
+
+TEST_F(IncludeUrlTest, ServersThatCannotBeReached) {
+    const RefusingPort refusing;
+    const std::wstring refused = L"http://127.0.0.1:" + std::to_wstring(refusing.port()) + L"/p";
+    EXPECT_EQ(ParseError({L"/url=" + refused}), L"Could not open the URL " + refused + L" due to error 12029");
+    const std::wstring unresolved = L"http://kairovel-test.invalid/p";
+    EXPECT_EQ(ParseError({L"/url=" + unresolved}), L"Could not open the URL " + unresolved + L" due to error 12007");
+    for (const std::wstring unknown : {L"gopher://127.0.0.1/x", L"parameters.txt"}) {
+        EXPECT_EQ(ParseError({L"/url=" + unknown}), L"Could not open the URL " + unknown + L" due to error 12006");
+    }
+    const std::wstring malformed = L"http://[::1/x";
+    EXPECT_EQ(ParseError({L"/url=" + malformed}), L"Could not open the URL " + malformed + L" due to error 12005");
+    HttpResponse silent;
+    silent.closeWithoutAnswer = true;
+    server_.Serve("/silent", silent);
+    const std::wstring closes = Wide(server_.Url("/silent"));
+    EXPECT_EQ(ParseError({L"/url=" + closes}), L"Could not open the URL " + closes + L" due to error 12152");
+    EXPECT_EQ(Config().ConfigurationFile, L"*" + refused);
+}
+
+TEST_F(IncludeUrlTest, ASlowServerTimesOut) {
+    // A library with short limits stands in for the real one (10 s to connect, 30 s in all).
+    auto quick = platform::MakeCurlInternetLibrary("libcurl.so.4", {.connectTimeoutMilliseconds = 1'000,
+                                                                    .totalTimeoutMilliseconds = 1'000});
+    const platform::ScopedFacility<InternetLibraryFacility> useQuick(*quick);
+    HttpResponse slow;
+    slow.delayBeforeAnswer = std::chrono::milliseconds(5'000);
+    server_.Serve("/slow", slow);
+    const std::wstring url = Wide(server_.Url("/slow"));
+    EXPECT_EQ(ParseError({L"/url=" + url}), L"Could not open the URL " + url + L" due to error 12002");
+}
+
+TEST_F(IncludeUrlTest, ABodyIsDecodedWholeAcrossItsBlocks) {
+    // The two bytes of "é" straddle the first 200-byte block.
+    const std::string name = std::string(199 - 12, 'x') + "\xC3\xA9";
+    server_.ServeText("/utf8", "/log=" + std::string(7, ' ') + name + "\n/domain=caf\xE9\n");
+    Parse({L"/url=" + Wide(server_.Url("/utf8"))});
+    EXPECT_EQ(Config().LogDevice, std::wstring(7, L' ') + std::wstring(199 - 12, L'x') + L"\u00e9");
+    EXPECT_EQ(Config().SourceName[0], std::wstring(L"D,caf") + static_cast<wchar_t>(0xDCE9));
+}
+
+TEST_F(IncludeUrlTest, ALibraryThatCannotBeLoaded) {
+    auto missing = platform::MakeCurlInternetLibrary("libkairovel-no-such-library.so.4");
+    const platform::ScopedFacility<InternetLibraryFacility> useMissing(*missing);
+    EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/x"))}), L"Could not load WinInet.DLL");
+    EXPECT_TRUE(server_.Requests().empty());
+}
+
+// A library whose behaviour each test scripts, for failures the real one never shows.
+struct Script {
+    bool loads = true;
+    const char* missingEntryPoint = nullptr;
+    bool sessionFails = false;
+    bool readFails = false;
+    int loaded = 0;
+    int openHandles = 0;
+};
+Script script;
+
+platform::HINTERNET ScriptedOpen(const char*, std::uint32_t, const char*, const char*, std::uint32_t) {
+    if (script.sessionFails) {
+        platform::SetLastError(platform::ERROR_INTERNET_INTERNAL_ERROR);
+        return nullptr;
+    }
+    ++script.openHandles;
+    return &script;
+}
+platform::HINTERNET ScriptedOpenUrl(platform::HINTERNET, const char*, const char*, std::uint32_t, std::uint32_t,
+                                    std::uintptr_t) {
+    ++script.openHandles;
+    return &script;
+}
+bool ScriptedRead(platform::HINTERNET, void* buffer, std::uint32_t, std::uint32_t* bytesRead) {
+    if (script.readFails) {
+        platform::SetLastError(platform::ERROR_INTERNET_CONNECTION_RESET);
+        return false;
+    }
+    static const char body[] = "/trace\n";
+    static bool given = false;
+    *bytesRead = given ? 0 : static_cast<std::uint32_t>(std::strlen(body));
+    std::memcpy(buffer, body, *bytesRead);
+    given = !given;
+    return true;
+}
+bool ScriptedClose(platform::HINTERNET) {
+    --script.openHandles;
+    return true;
+}
+
+class ScriptedLibrary final : public InternetLibraryFacility {
+public:
+    platform::HMODULE LoadLibraryW(std::wstring_view) override {
+        if (!script.loads) return nullptr;
+        ++script.loaded;
+        return reinterpret_cast<platform::HMODULE>(&script);
+    }
+    platform::FARPROC GetProcAddress(platform::HMODULE, const char* name) override {
+        if (script.missingEntryPoint != nullptr && std::strcmp(name, script.missingEntryPoint) == 0) return nullptr;
+        if (std::strcmp(name, "InternetOpenA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpen);
+        if (std::strcmp(name, "InternetOpenUrlA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpenUrl);
+        if (std::strcmp(name, "InternetReadFile") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedRead);
+        if (std::strcmp(name, "InternetCloseHandle") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedClose);
+        return nullptr;
+    }
+    bool FreeLibrary(platform::HMODULE) override {
+        --script.loaded;
+        return true;
+    }
+};
+
+class ScriptedLibraryTest : public ConfigurationTest {
+protected:
+    void SetUp() override {
+        ConfigurationTest::SetUp();
+        script = Script{};
+    }
+    void TearDown() override {
+        EXPECT_EQ(script.loaded, 0);
+        EXPECT_EQ(script.openHandles, 0);
+        EXPECT_EQ(UrlReader::LiveReaders(), 0u);
+        ConfigurationTest::TearDown();
+    }
+    ScriptedLibrary library_;
+    platform::ScopedFacility<InternetLibraryFacility> useLibrary_{library_};
+};
+
+TEST_F(ScriptedLibraryTest, TheScriptedLibraryWorks) {
+    Parse({L"/url=http://example.invalid/"});
+    EXPECT_EQ(Config().Trace, 3);
+}
+
+TEST_F(ScriptedLibraryTest, EachFailureOfTheLibraryHasItsMessage) {
+    script.loads = false;
+    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not load WinInet.DLL");
+    script.loads = true;
+    for (const char* name : {"InternetOpenA", "InternetOpenUrlA", "InternetReadFile", "InternetCloseHandle"}) {
+        script.missingEntryPoint = name;
+        EXPECT_EQ(ParseError({L"/url=http://h/"}),
+                  L"Could not get address of " + std::wstring(name, name + std::strlen(name)));
+        EXPECT_EQ(script.loaded, 0) << name;
+    }
+    script.missingEntryPoint = nullptr;
+    script.sessionFails = true;
+    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not make an Internet session due to error 12004");
+    script.sessionFails = false;
+    script.readFails = true;
+    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not read from remote Internet server");
+    EXPECT_EQ(Config().Trace, 2);
+}
+
+}  // namespace
+}  // namespace kairovel::testing

@@ -1,0 +1,188 @@
+// The entry point in-process, with the platform's console, process, console
+// control and dispatcher replaced by recording ones.
+#include "shell/entry_point.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "config/configuration.h"
+#include "log/logger.h"
+#include "platform/console.h"
+#include "platform/console_control.h"
+#include "platform/last_error.h"
+#include "platform/process.h"
+#include "platform/service_dispatcher.h"
+#include "platform/win_types.h"
+#include "shell/console_ctrl_handler.h"
+#include "shell/program.h"
+#include "shell/service_life.h"
+#include "shell/usage.h"
+
+namespace kairovel {
+namespace {
+
+class RecordingConsole final : public platform::ConsoleFacility {
+public:
+    void WriteStandardOutput(std::wstring_view text) override { out += text; }
+    void WriteStandardError(std::wstring_view text) override { err += text; }
+    std::wstring out;
+    std::wstring err;
+};
+
+class FakeProcess final : public platform::ProcessFacility {
+public:
+    std::wstring GetModuleFileNameW() override { return L"/opt/kairovel/bin/kairovel"; }
+    std::wstring GetCommandLineW() override { return commandLine; }
+    bool SetPriorityClass(std::uint32_t priorityClass) override {
+        askedPriority = priorityClass;
+        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
+        return false;  // as for a user who may not raise it
+    }
+    bool SetProcessWorkingSetSize(std::size_t, std::size_t) override { return true; }
+    std::wstring commandLine;
+    std::uint32_t askedPriority = 0;
+};
+
+class RecordingConsoleControl final : public platform::ConsoleControlFacility {
+public:
+    bool SetConsoleCtrlHandler(platform::PHANDLER_ROUTINE handler, bool add) override {
+        if (add) installed.push_back(handler);
+        return true;
+    }
+    std::vector<platform::PHANDLER_ROUTINE> installed;
+};
+
+class RecordingDispatcher final : public platform::ServiceDispatcherFacility {
+public:
+    bool StartServiceCtrlDispatcherW(const platform::SERVICE_TABLE_ENTRYW* table) override {
+        for (const auto* entry = table;; ++entry) {
+            entries.emplace_back(entry->lpServiceName != nullptr ? entry->lpServiceName : L"(null)",
+                                 entry->lpServiceProc);
+            if (entry->lpServiceName == nullptr) break;
+        }
+        platform::SetLastError(platform::ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        return false;
+    }
+    std::vector<std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>> entries;
+};
+
+class EntryPointTest : public ::testing::Test {
+protected:
+    void SetUp() override { TheConfiguration() = Configuration{}; }
+    void TearDown() override {
+        CloseCurrentLogger();
+        TheConfiguration() = Configuration{};
+    }
+
+    // Runs the program with this command line; returns its exit code.
+    int Run(const std::wstring& commandLine) {
+        process_.commandLine = commandLine;
+        int count = 0;
+        for (std::size_t at = 0; at != std::wstring::npos; at = commandLine.find(L' ', at + 1)) ++count;
+        return EntryPoint(commandLine.empty() ? 1 : count, nullptr);
+    }
+
+    RecordingConsole console_;
+    FakeProcess process_;
+    RecordingConsoleControl control_;
+    RecordingDispatcher dispatcher_;
+    platform::ScopedFacility<platform::ConsoleFacility> useConsole_{console_};
+    platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
+    platform::ScopedFacility<platform::ConsoleControlFacility> useControl_{control_};
+    platform::ScopedFacility<platform::ServiceDispatcherFacility> useDispatcher_{dispatcher_};
+};
+
+TEST_F(EntryPointTest, TheCommandLineLife) {
+    EXPECT_EQ(Run(L"kairovel /domain=corp /trace"), 0);
+    EXPECT_EQ(console_.out, L"must specify either /install or /remove\n");
+    EXPECT_EQ(console_.err, L"");
+    EXPECT_EQ(process_.askedPriority, platform::HIGH_PRIORITY_CLASS);  // refused, and that is no error
+    EXPECT_EQ(control_.installed, (std::vector<platform::PHANDLER_ROUTINE>{ConsoleCtrlHandler}));
+    EXPECT_TRUE(dispatcher_.entries.empty());
+    EXPECT_EQ(ProgramPath(), L"/opt/kairovel/bin/kairovel");
+    EXPECT_EQ(TheConfiguration().SourceName[0], L"D,corp");
+    // The console device keeps its threshold 2 whatever /trace says: no shut-down trace line.
+    EXPECT_EQ(CurrentLogger()->threshold(), LevelOk);
+}
+
+TEST_F(EntryPointTest, RunModesAreTriedInOrderOfPrecedence) {
+    struct Case {
+        const wchar_t* commandLine;
+        std::wstring output;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {L"k /install /remove /immediate /control /status /?", UsageText(), 0},
+        {L"k /install /remove /immediate /control=stop /status", L"The /status switch is not available in this build\n", 1},
+        {L"k /install /remove /immediate /control=stop", L"The /control switch is not available in this build\n", 1},
+        {L"k /install /remove /immediate", L"The /immediate switch is not available in this build\n", 1},
+        {L"k /remove /install", L"cannot specify /install and /remove\n", 0},
+        {L"k /install", L"The /install switch is not available in this build\n", 1},
+        {L"k /remove", L"The /remove switch is not available in this build\n", 1},
+        {L"k /period=1", L"must specify either /install or /remove\n", 0},
+        {L"k /period=x /?", L"illegal period (x) specified\n\n", 1},
+    };
+    for (const Case& c : cases) {
+        TheConfiguration() = Configuration{};
+        console_.out.clear();
+        EXPECT_EQ(Run(c.commandLine), c.exitCode) << c.commandLine;
+        EXPECT_EQ(console_.out, c.output) << c.commandLine;
+    }
+}
+
+TEST_F(EntryPointTest, TheServiceLifeWithoutAControlManager) {
+    EXPECT_EQ(Run(L""), 1);
+    ASSERT_EQ(dispatcher_.entries.size(), 2u);
+    EXPECT_EQ(dispatcher_.entries[0].first, L"Kairovel");
+    EXPECT_EQ(dispatcher_.entries[0].second, ServiceMain);
+    EXPECT_EQ(dispatcher_.entries[1], (std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>{L"(null)", nullptr}));
+    EXPECT_EQ(console_.err, L"Service was stopped because StartServiceCtrlDispatcher failed.. Error code was 1063\n");
+    EXPECT_EQ(console_.out, L"");
+    EXPECT_EQ(process_.askedPriority, platform::HIGH_PRIORITY_CLASS);
+    EXPECT_TRUE(control_.installed.empty());
+}
+
+class RecordingLogger final : public Logger {
+public:
+    void Write(LogLevel level, const std::wstring& message) override { lines.emplace_back(level, message); }
+    std::vector<std::pair<LogLevel, std::wstring>> lines;
+};
+
+TEST(StopServiceWithError, LogsTheTextWithTheLastErrorCode) {
+    auto owned = std::make_unique<RecordingLogger>();
+    RecordingLogger* logger = owned.get();
+    ReplaceCurrentLogger(std::move(owned));
+    platform::SetLastError(5);
+    StopServiceWithError(L"Error from CreateEvent");
+    platform::SetLastError(0);
+    StopServiceWithError(L"100% %d done");  // the text is an argument, never a format
+    ASSERT_EQ(logger->lines.size(), 2u);
+    EXPECT_EQ(logger->lines[0], (std::pair<LogLevel, std::wstring>{
+                                    LevelError, L"Service was stopped because Error from CreateEvent. Error code was 5"}));
+    EXPECT_EQ(logger->lines[1].second, L"Service was stopped because 100% %d done. Error code was 0");
+    CloseCurrentLogger();
+}
+
+TEST(ConsoleCtrlHandlerDeathTest, CtrlCEndsTheProgramAfterItsHandlerRan) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const std::uint32_t event : {platform::CTRL_C_EVENT, platform::CTRL_CLOSE_EVENT, platform::CTRL_SHUTDOWN_EVENT}) {
+        EXPECT_FALSE(ConsoleCtrlHandler(event));  // passes every event on, so the default ends the process
+    }
+    EXPECT_EXIT(
+        {
+            platform::ConsoleControl().SetConsoleCtrlHandler(ConsoleCtrlHandler, true);
+            ::kill(::getpid(), SIGINT);
+            std::this_thread::sleep_for(std::chrono::seconds(5));
+            std::_Exit(0);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
+}
+
+}  // namespace
+}  // namespace kairovel
