@@ -50,6 +50,7 @@ SYSTEMTIME LocalCalendarOfUtcCount(std::int64_t utcCount) {
         rest += kUnitsPerSecond;
     }
     const auto whole = static_cast<time_t>(seconds);
+    ::tzset();  // a changed time zone shows at once, as on Windows
     tm fields{};
     ::localtime_r(&whole, &fields);
     SYSTEMTIME local;
