@@ -28,14 +28,22 @@ bool WaitUntil(std::condition_variable& condition, std::unique_lock<std::mutex>&
     return condition.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
 }
 
-// An object WaitForSingleObject can wait for.
-class WaitableObject : public HandleObject {
+// What WaitForSingleObject waits for: a thread's end, an event's signal. A
+// waiter holds the state itself, so closing the last handle while another
+// thread waits leaves the wait intact.
+class Waitable {
 public:
+    virtual ~Waitable() = default;
     virtual bool Wait(std::uint32_t milliseconds) = 0;
 };
 
 // What a running thread and the handles to it share.
-struct ThreadRecord {
+struct ThreadRecord final : Waitable {
+    bool Wait(std::uint32_t milliseconds) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        return WaitUntil(changed, lock, milliseconds, [this] { return finished; });
+    }
+
     std::mutex mutex;
     std::condition_variable changed;
     std::uint32_t suspendCount = 0;
@@ -46,47 +54,51 @@ struct ThreadRecord {
 // The record of the calling thread, when it was started through CreateThread.
 thread_local ThreadRecord* currentThread = nullptr;
 
-class ThreadObject final : public WaitableObject {
-public:
-    explicit ThreadObject(std::shared_ptr<ThreadRecord> record) : record_(std::move(record)) {}
+struct EventState final : Waitable {
+    EventState(bool manual, bool initialState) : manualReset(manual), isSignalled(initialState) {}
 
     bool Wait(std::uint32_t milliseconds) override {
-        std::unique_lock<std::mutex> lock(record_->mutex);
-        return WaitUntil(record_->changed, lock, milliseconds, [this] { return record_->finished; });
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!WaitUntil(becameSignalled, lock, milliseconds, [this] { return isSignalled; })) return false;
+        if (!manualReset) isSignalled = false;  // an auto-reset event releases one waiter
+        return true;
     }
 
-    ThreadRecord& record() { return *record_; }
+    void Set(bool signalled) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            isSignalled = signalled;
+        }
+        if (signalled) becameSignalled.notify_all();
+    }
 
-private:
-    std::shared_ptr<ThreadRecord> record_;
-};
-
-struct EventState {
-    EventState(bool manual, bool initialState) : manualReset(manual), isSignalled(initialState) {}
     std::mutex mutex;
     std::condition_variable becameSignalled;
     const bool manualReset;
     bool isSignalled;
 };
 
+// A handle to something waitable.
+class WaitableObject : public HandleObject {
+public:
+    virtual std::shared_ptr<Waitable> Target() const = 0;
+};
+
+class ThreadObject final : public WaitableObject {
+public:
+    explicit ThreadObject(std::shared_ptr<ThreadRecord> record) : record_(std::move(record)) {}
+    std::shared_ptr<Waitable> Target() const override { return record_; }
+    ThreadRecord& record() { return *record_; }
+
+private:
+    std::shared_ptr<ThreadRecord> record_;
+};
+
 class EventObject final : public WaitableObject {
 public:
     explicit EventObject(std::shared_ptr<EventState> state) : state_(std::move(state)) {}
-
-    bool Wait(std::uint32_t milliseconds) override {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        if (!WaitUntil(state_->becameSignalled, lock, milliseconds, [this] { return state_->isSignalled; })) return false;
-        if (!state_->manualReset) state_->isSignalled = false;  // an auto-reset event releases one waiter
-        return true;
-    }
-
-    void Set(bool signalled) {
-        {
-            const std::lock_guard<std::mutex> lock(state_->mutex);
-            state_->isSignalled = signalled;
-        }
-        if (signalled) state_->becameSignalled.notify_all();
-    }
+    std::shared_ptr<Waitable> Target() const override { return state_; }
+    EventState& state() { return *state_; }
 
 private:
     std::shared_ptr<EventState> state_;
@@ -171,16 +183,17 @@ public:
     bool ResetEvent(HANDLE event) override { return Signal(event, false); }
 
     std::uint32_t WaitForSingleObject(HANDLE object, std::uint32_t milliseconds) override {
-        auto* waitable = HandleAs<WaitableObject>(object);
+        const auto* waitable = HandleAs<WaitableObject>(object);
         if (waitable == nullptr) return WAIT_FAILED;
-        return waitable->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        const std::shared_ptr<Waitable> target = waitable->Target();
+        return target->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     }
 
 private:
     static bool Signal(HANDLE event, bool signalled) {
         auto* object = HandleAs<EventObject>(event);
         if (object == nullptr) return false;
-        object->Set(signalled);
+        object->state().Set(signalled);
         return true;
     }
 
