@@ -6,6 +6,8 @@
 #include <limits>
 #include <map>
 
+#include "platform/calendar.h"
+
 namespace kairovel::platform {
 namespace {
 
@@ -35,6 +37,12 @@ void AppendLine(std::string& text, std::string_view name, T value) {
 }
 
 }  // namespace
+
+SYSTEMTIME CalendarOfReading(std::int64_t count) {
+    SYSTEMTIME out;
+    FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(count < 0 ? 0 : count)), out);
+    return out;
+}
 
 SimulatedClockModel::SimulatedClockModel(std::int64_t machineNow)
     : machineAtReference_(machineNow), clockAtReference_(machineNow) {}

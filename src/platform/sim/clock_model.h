@@ -18,7 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/win_types.h"
+
 namespace kairovel::platform {
+
+// The calendar record of a simulated clock's reading; a reading before 1601
+// shows as 1601-01-01.
+SYSTEMTIME CalendarOfReading(std::int64_t count);
 
 class SimulatedClockModel {
 public:

@@ -14,12 +14,6 @@ namespace {
 constexpr auto kUnitsPerMillisecond = static_cast<std::int64_t>(kFileTimeUnitsPerMillisecond);
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
-SYSTEMTIME CalendarOf(std::int64_t count) {
-    SYSTEMTIME out;
-    FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(count < 0 ? 0 : count)), out);
-    return out;
-}
-
 }  // namespace
 
 std::filesystem::path SimulatedClock::DefaultStateFile() { return StateRoot() / "simulated-clock.state"; }
@@ -71,7 +65,7 @@ bool SimulatedClock::Change(const std::function<bool(std::int64_t machineNow, Si
 
 void SimulatedClock::GetSystemTime(SYSTEMTIME& utc) {
     const std::int64_t now = MachineUtcCount();
-    utc = CalendarOf(LoadOrMachine(now).ClockAt(now));
+    utc = CalendarOfReading(LoadOrMachine(now).ClockAt(now));
 }
 
 void SimulatedClock::GetLocalTime(SYSTEMTIME& local) {

@@ -14,12 +14,6 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // The largest count FileTimeToSystemTime converts: virtual time never goes past it.
 constexpr std::int64_t kLatestCount = 0x7FFF'FFFF'FFFF'FFFF;
 
-SYSTEMTIME CalendarOf(std::int64_t count) {
-    SYSTEMTIME out;
-    FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(count < 0 ? 0 : count)), out);
-    return out;
-}
-
 }  // namespace
 
 VirtualClock::VirtualClock(std::int64_t machineStart)
@@ -27,12 +21,12 @@ VirtualClock::VirtualClock(std::int64_t machineStart)
 
 void VirtualClock::GetSystemTime(SYSTEMTIME& utc) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    utc = CalendarOf(model_.ClockAt(machineNow_));
+    utc = CalendarOfReading(model_.ClockAt(machineNow_));
 }
 
 void VirtualClock::GetLocalTime(SYSTEMTIME& local) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    local = CalendarOf(model_.ClockAt(machineNow_) + localOffset_);
+    local = CalendarOfReading(model_.ClockAt(machineNow_) + localOffset_);
 }
 
 bool VirtualClock::SetSystemTime(const SYSTEMTIME& utc) {
