@@ -24,7 +24,7 @@
 #include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
-#include "platform/posix/handle_table.h"
+#include "platform/kernel_object.h"
 
 namespace kairovel::platform {
 namespace {
@@ -39,7 +39,7 @@ constexpr off_t kDeniesWriting = kShareLockBase + 3;
 constexpr mode_t kNewFileMode = 0666;  // normal attributes; the umask takes away what it says
 constexpr int kCreateAttempts = 4;     // open-or-create races with another process deleting the file
 
-class OpenFile {
+class OpenFile final : public HandleObject {
 public:
     OpenFile(int descriptor, bool canRead, bool canWrite)
         : descriptor_(descriptor), canRead_(canRead), canWrite_(canWrite) {}
@@ -184,7 +184,7 @@ public:
             return Refuse(WindowsErrorFromErrno(errno));
         }
 
-        const HANDLE handle = files_.Add(std::move(file));
+        const HANDLE handle = AddHandle(std::move(file));
         const bool reportsExisting = creationDisposition == OPEN_ALWAYS || creationDisposition == CREATE_ALWAYS;
         SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
         return handle;
@@ -192,7 +192,7 @@ public:
 
     bool ReadFile(HANDLE handle, void* buffer, std::uint32_t toRead, std::uint32_t& read) override {
         read = 0;
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return Fail(ERROR_INVALID_HANDLE);
         if (!file->canRead()) return Fail(ERROR_ACCESS_DENIED);
         auto* bytes = static_cast<char*>(buffer);
@@ -208,7 +208,7 @@ public:
 
     bool WriteFile(HANDLE handle, const void* buffer, std::uint32_t toWrite, std::uint32_t& written) override {
         written = 0;
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return Fail(ERROR_INVALID_HANDLE);
         if (!file->canWrite()) return Fail(ERROR_ACCESS_DENIED);
         const auto* bytes = static_cast<const char*>(buffer);
@@ -224,7 +224,7 @@ public:
 
     std::uint32_t SetFilePointer(HANDLE handle, std::int32_t distance, std::int32_t* distanceHigh,
                                  std::uint32_t moveMethod) override {
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return FailPosition(ERROR_INVALID_HANDLE);
         const std::int64_t offset =
             distanceHigh != nullptr
@@ -253,7 +253,7 @@ public:
     }
 
     bool SetEndOfFile(HANDLE handle) override {
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return Fail(ERROR_INVALID_HANDLE);
         if (!file->canWrite()) return Fail(ERROR_ACCESS_DENIED);
         const off_t position = ::lseek(file->descriptor(), 0, SEEK_CUR);
@@ -262,7 +262,7 @@ public:
     }
 
     std::uint32_t GetFileSize(HANDLE handle, std::uint32_t* sizeHigh) override {
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return FailSize(ERROR_INVALID_HANDLE);
         struct stat status{};
         if (::fstat(file->descriptor(), &status) != 0) return FailSize(WindowsErrorFromErrno(errno));
@@ -273,7 +273,7 @@ public:
     }
 
     bool FlushFileBuffers(HANDLE handle) override {
-        const auto file = files_.Find(handle);
+        const auto file = HandleAs<OpenFile>(handle);
         if (!file) return Fail(ERROR_INVALID_HANDLE);
         if (!file->canWrite()) return Fail(ERROR_ACCESS_DENIED);
         if (::fsync(file->descriptor()) != 0) return Fail(WriteErrorFromErrno(errno));
@@ -281,8 +281,9 @@ public:
     }
 
     bool CloseHandle(HANDLE handle) override {
-        if (!files_.Remove(handle)) return Fail(ERROR_INVALID_HANDLE);
-        return true;  // the descriptor closes with the last call still using it
+        // Any kernel object's handle closes here, as on Windows; the descriptor
+        // closes with the last call still using the file.
+        return platform::CloseHandle(handle);
     }
 
 private:
@@ -298,8 +299,6 @@ private:
         SetLastError(code);
         return INVALID_FILE_SIZE;
     }
-
-    HandleTable<OpenFile> files_;
 };
 
 }  // namespace

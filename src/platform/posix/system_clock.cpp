@@ -1,67 +1,90 @@
-// The machine's own clock: CLOCK_REALTIME, the local time zone, CLOCK_MONOTONIC_RAW.
+// The machine's own clock: CLOCK_REALTIME set with clock_settime, the time
+// adjustment on adjtimex's tick and frequency, CLOCK_MONOTONIC_RAW as counter.
+#include "platform/posix/system_clock.h"
+
+#include <sys/timex.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/calendar.h"
-#include "platform/clock.h"
 #include "platform/last_error.h"
+#include "platform/posix/capabilities.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/machine_time.h"
+#include "platform/posix/time_adjustment.h"
+#include "platform/threads.h"
 
 namespace kairovel::platform {
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 
-SYSTEMTIME FromTimespec(const timespec& now) {
-    const std::uint64_t count = kUnixEpochFileTime + static_cast<std::uint64_t>(now.tv_sec) * kFileTimeUnitsPerSecond +
-                                static_cast<std::uint64_t>(now.tv_nsec) / 100;
-    SYSTEMTIME out;
-    FileTimeToSystemTime(FileTimeFromCount(count), out);
-    return out;
+bool FailWithErrno() {
+    SetLastError(WindowsErrorFromErrno(errno));
+    return false;
 }
 
 class SystemClock final : public ClockFacility {
 public:
+    SystemClock() : mapping_(::sysconf(_SC_CLK_TCK)) {}
+
     void GetSystemTime(SYSTEMTIME& utc) override {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        utc = FromTimespec(now);
+        FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(MachineUtcCount())), utc);
     }
 
-    void GetLocalTime(SYSTEMTIME& local) override {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        tm fields{};
-        ::localtime_r(&now.tv_sec, &fields);
-        local.wYear = static_cast<std::uint16_t>(fields.tm_year + 1900);
-        local.wMonth = static_cast<std::uint16_t>(fields.tm_mon + 1);
-        local.wDayOfWeek = static_cast<std::uint16_t>(fields.tm_wday);
-        local.wDay = static_cast<std::uint16_t>(fields.tm_mday);
-        local.wHour = static_cast<std::uint16_t>(fields.tm_hour);
-        local.wMinute = static_cast<std::uint16_t>(fields.tm_min);
-        local.wSecond = static_cast<std::uint16_t>(fields.tm_sec > 59 ? 59 : fields.tm_sec);
-        local.wMilliseconds = static_cast<std::uint16_t>(now.tv_nsec / 1'000'000);
+    void GetLocalTime(SYSTEMTIME& local) override { local = LocalCalendarOfUtcCount(MachineUtcCount()); }
+
+    bool SetSystemTime(const SYSTEMTIME& utc) override {
+        FILETIME count;
+        if (!SystemTimeToFileTime(utc, count)) return false;  // ERROR_INVALID_PARAMETER
+        const auto sinceEpoch = static_cast<std::int64_t>(FileTimeCount(count) - kUnixEpochFileTime);
+        constexpr auto kUnitsPerSecond = static_cast<std::int64_t>(kFileTimeUnitsPerSecond);
+        timespec target{};
+        target.tv_sec = static_cast<time_t>(sinceEpoch / kUnitsPerSecond);
+        target.tv_nsec = static_cast<long>(sinceEpoch % kUnitsPerSecond) * 100;
+        if (target.tv_nsec < 0) {  // before 1970: the kernel refuses it as EINVAL
+            target.tv_nsec += kNanosecondsPerSecond;
+            --target.tv_sec;
+        }
+        // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
+        ApplySystemTimePrivilegeToThisThread();
+        if (::clock_settime(CLOCK_REALTIME, &target) != 0) return FailWithErrno();
+        return true;
     }
 
-    bool SetSystemTime(const SYSTEMTIME&) override {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
+    bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override {
+        timex state{};  // modes 0: read only, allowed without privilege
+        if (::adjtimex(&state) < 0) return FailWithErrno();
+        mapping_.ToAdjustment(KernelClockRate{state.tick, state.freq}, adjustment, disabled);
+        increment = mapping_.Increment();
+        return true;
     }
 
-    bool GetSystemTimeAdjustment(std::uint32_t&, std::uint32_t&, bool&) override {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
+    bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
+        KernelClockRate rate;
+        if (!mapping_.ToKernel(adjustment, disabled, rate)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        timex change{};
+        change.modes = ADJ_TICK | ADJ_FREQUENCY;
+        change.tick = rate.tick;
+        change.freq = rate.frequency;
+        // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
+        ApplySystemTimePrivilegeToThisThread();
+        if (::adjtimex(&change) < 0) return FailWithErrno();
+        return true;
     }
 
-    bool SetSystemTimeAdjustment(std::uint32_t, bool) override {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return false;
+    void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override {
+        lowest = mapping_.Lowest();
+        highest = mapping_.Highest();
     }
 
     bool QueryPerformanceCounter(std::int64_t& count) override {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC_RAW, &now);
-        count = static_cast<std::int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
+        count = MachineRawNanoseconds();
         return true;
     }
 
@@ -71,24 +94,18 @@ public:
     }
 
     void Sleep(std::uint32_t milliseconds) override {
-        // An absolute deadline on the monotonic clock: a signal never ends the sleep early.
-        timespec deadline{};
-        ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-        deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
-        deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1'000'000;
-        if (deadline.tv_nsec >= kNanosecondsPerSecond) {
-            deadline.tv_nsec -= kNanosecondsPerSecond;
-            ++deadline.tv_sec;
-        }
-        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
-        }
+        SuspensionPoint();
+        SleepOnMachineClock(milliseconds);
+        SuspensionPoint();
     }
+
+private:
+    const KernelAdjustmentMapping mapping_;
 };
 
 }  // namespace
 
-template <>
-ClockFacility& DefaultFacility<ClockFacility>() {
+ClockFacility& MachineClock() {
     static SystemClock clock;
     return clock;
 }

@@ -1,0 +1,295 @@
+#include "clock/local_clock.h"
+
+#include <cmath>
+#include <limits>
+
+#include "config/configuration.h"
+#include "log/logger.h"
+#include "platform/clock.h"
+#include "platform/last_error.h"
+#include "platform/process.h"
+#include "timebase/numeric.h"
+
+namespace kairovel {
+namespace {
+
+constexpr std::uint32_t kMillisecondsPerSecond = 1000;
+// The longest piece of a sleep: its milliseconds must fit the platform's 32 bits.
+constexpr std::uint32_t kLongestSleepSeconds = 1'000'000;
+
+// x truncated toward zero; NaN and values beyond any count give 0.
+std::int64_t Truncated(double x) {
+    const double whole = std::trunc(x);
+    if (!(std::fabs(whole) < 9.0e18)) return 0;
+    return static_cast<std::int64_t>(whole);
+}
+
+// Whether x truncated toward zero lies strictly within -limit..limit.
+bool TruncatedMagnitudeBelow(double x, int limit) {
+    const double whole = std::trunc(x);
+    return std::fabs(whole) < limit;  // false for NaN
+}
+
+// The per-mille rate of a deviation built up over a signed number of seconds.
+double SlopePerMille(std::int64_t milliseconds, std::int32_t seconds) {
+    return static_cast<double>(milliseconds) / static_cast<double>(seconds);
+}
+
+void ReleaseMemory() {
+    platform::Process().SetProcessWorkingSetSize(platform::kWorkingSetRelease, platform::kWorkingSetRelease);
+}
+
+void ResetMemoryLimits() { platform::Process().SetProcessWorkingSetSize(0, 0); }
+
+// Sleeps the whole number of seconds, in pieces the platform's millisecond
+// count can hold, so that even a free run of months ends when planned.
+void SleepSeconds(std::uint32_t seconds) {
+    while (seconds > 0) {
+        const std::uint32_t piece = seconds < kLongestSleepSeconds ? seconds : kLongestSleepSeconds;
+        platform::Clock().Sleep(piece * kMillisecondsPerSecond);
+        seconds -= piece;
+    }
+}
+
+// One phase of RunAdjustment: a sleep, with the memory given back around it.
+void SleepPhase(std::uint32_t seconds) {
+    if (seconds > LocalClock::kReleaseMemoryAfterSeconds) ReleaseMemory();
+    SleepSeconds(seconds);
+    ResetMemoryLimits();
+}
+
+const wchar_t* StateWord(bool disabled) { return disabled ? L"disabled" : L"enabled"; }
+
+// Negates a deviation; the most negative span wraps instead of overflowing.
+std::int64_t Negated(std::int64_t milliseconds) {
+    return static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(milliseconds));
+}
+
+}  // namespace
+
+LocalClockState& ProcessLocalClockState() {
+    static LocalClockState state;
+    return state;
+}
+
+LocalClock& TheLocalClock() {
+    static LocalClock clock;
+    return clock;
+}
+
+LocalClock::LocalClock() : LocalClock(ProcessLocalClockState()) {}
+
+LocalClock::LocalClock(LocalClockState& state) : state_(state) {
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    if (state_.instanceCount++ != 0) return;
+    try {
+        ReadPlatformAdjustment(state_.StartupDisabled, state_.StartupAdjustment);
+    } catch (...) {
+        // Unreadable: the start-up values stay "disabled", which a restore
+        // turns into the system keeping time by itself.
+        state_.StartupDisabled = true;
+        state_.StartupAdjustment = 0;
+    }
+}
+
+LocalClock::~LocalClock() {
+    {
+        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+        if (--state_.instanceCount != 0) return;
+    }
+    try {
+        Restore();
+    } catch (...) {
+        // The program is ending; there is nobody left to tell.
+    }
+}
+
+void LocalClock::GetTime(TimeValue& now) { now.Assign(TimeValue()); }
+
+void LocalClock::SetTime(const TimeValue& t) {
+    const TimeValue old;
+    if (!platform::Clock().SetSystemTime(t.Calendar())) {
+        RaiseError(L"Could not set the time. Error %d returned by SetSystemTime.", platform::GetLastError());
+    }
+    Log(CurrentLogger(), LevelTrace, L"Changed time from %s to %s", old.Format(), t.Format());
+}
+
+void LocalClock::Increment(const TimeSpan& deviation) {
+    const std::int64_t step = Negated(deviation.Milliseconds());
+    SetTime(TimeValue().Plus(TimeSpan(step)));
+    Log(CurrentLogger(), LevelTrace, L"Incrementing time by %I64d milliseconds", step);
+}
+
+void LocalClock::ReadPlatformAdjustment(bool& disabled, std::uint32_t& adjustment) {
+    std::uint32_t increment = 0;
+    if (!platform::Clock().GetSystemTimeAdjustment(adjustment, increment, disabled)) {
+        RaiseError(L"Error %d from GetSystemTimeAdjustment", platform::GetLastError());
+    }
+    state_.platformDisabled = disabled;
+}
+
+void LocalClock::GetAdjustment(bool& disabled, std::uint32_t& adjustment) {
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    ReadPlatformAdjustment(disabled, adjustment);
+}
+
+void LocalClock::SetAdjustment(bool disabled, std::uint32_t adjustment) {
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    SetAdjustmentLocked(disabled, adjustment);
+}
+
+void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
+    bool currentDisabled = false;
+    std::uint32_t current = 0;
+    ReadPlatformAdjustment(currentDisabled, current);
+    if (currentDisabled == disabled && current == adjustment) return;
+    if (!platform::Clock().SetSystemTimeAdjustment(adjustment, disabled)) {
+        RaiseError(L"Error %d from SetSystemTimeAdjustment", platform::GetLastError());
+    }
+    state_.platformDisabled = disabled;
+    state_.AdjustmentChanged = true;
+}
+
+void LocalClock::RunAdjustment(std::uint32_t seconds, double value, bool waitForLowPhase) {
+    // The platform takes whole numbers only: the fraction of value is made up
+    // by running part of the time at the next whole number.
+    constexpr double kLargestLowValue = std::numeric_limits<std::uint32_t>::max() - 1.0;
+    if (!(value >= 0.0 && value < kLargestLowValue)) {
+        // No 32-bit adjustment stands for it; a wrapped one would send the clock astray.
+        RaiseError(L"Error %d from SetSystemTimeAdjustment", std::uint32_t{platform::ERROR_INVALID_PARAMETER});
+    }
+    const auto low = static_cast<std::uint32_t>(Truncated(value));
+    const double fraction = value - low;
+    const auto highSeconds = static_cast<std::uint32_t>(Truncated(fraction * seconds + 0.5));
+    const std::uint32_t lowSeconds = seconds - highSeconds;
+    if (highSeconds != 0) {
+        SetAdjustment(false, low + 1);
+        SleepPhase(highSeconds);
+    }
+    if (lowSeconds != 0) {
+        SetAdjustment(false, low);
+        if (waitForLowPhase) SleepPhase(lowSeconds);
+    }
+}
+
+void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::uint32_t freeRun) {
+    const std::int64_t d = deviation.Milliseconds();
+    const TimeValue now;
+
+    // The free run just ended: from the end of the last correction to now.
+    std::int32_t freeRunDuration = 0;
+    if (!state_.firstAdjustDone) {
+        state_.firstAdjustDone = true;
+        state_.LastAdjustTime.Assign(now);
+    } else {
+        freeRunDuration = static_cast<std::int32_t>(now.Minus(state_.LastAdjustTime).Milliseconds() / 1000);
+    }
+
+    if (RoundToUnsigned(state_.ClockAdjust) == 0) {  // the base is not set yet: the platform's adjustment
+        bool disabled = false;
+        std::uint32_t adjustment = 0;
+        GetAdjustment(disabled, adjustment);
+        state_.ClockAdjust = adjustment;
+    }
+    const bool disabledBefore = [this] {
+        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+        return state_.platformDisabled;
+    }();
+
+    const double rate = PerMille(d, seconds);
+    const double correction = AdjustedIncrement(rate, state_.ClockAdjust);
+    Log(CurrentLogger(), LevelTrace,
+        L"Started adjusting time by %.4f per mille over %u seconds to correct deviation of %I64d milliseconds; "
+        L"changed clock adjust from %.3f (%s) to %.3f.",
+        0.0 - rate, seconds, d, state_.ClockAdjust, StateWord(disabledBefore), correction);
+
+    RunAdjustment(seconds, correction, true);
+    SetTime(TimeValue());
+    if (freeRun == 0) return;
+
+    double base = state_.ClockAdjust;
+    double slope = 0.0;
+    const wchar_t* word = StateWord(false);
+    switch (TheConfiguration().RestoreAdjustment) {
+        case 0:
+            word = StateWord(true);
+            break;
+        case 1:
+            break;
+        case 2:
+            // The deviation of the last free run over its length is the
+            // clock's own rate error; half of it comes out of the base.
+            if (freeRunDuration != 0) {
+                slope = SlopePerMille(d, freeRunDuration);
+                base = TruncatedMagnitudeBelow(slope, kResetSlopePerMille)
+                           ? AdjustedIncrement(0.5 * slope, state_.ClockAdjust)
+                           : static_cast<double>(state_.StartupAdjustment);
+            }
+            break;
+        default:
+            word = StateWord(disabledBefore);
+            break;
+    }
+    state_.LastAdjustTime.Assign(TimeValue());
+    Log(CurrentLogger(), LevelTrace,
+        L"Completed time adjust. Adjustment is now %s. Clock adjust = %.3f to correct deviation slope of %.4f. "
+        L"FreeRunDuration = %d.",
+        word, base, slope, freeRunDuration);
+
+    RunAdjustment(freeRun, base, false);
+
+    if (state_.store != nullptr) {
+        state_.StableCount = TruncatedMagnitudeBelow(slope, kStableSlopePerMille) ? state_.StableCount + 1 : 0;
+        if (state_.StableCount > kStableCorrectionsBeforePersisting) state_.store->Persist(base);
+    }
+    state_.ClockAdjust = base;
+}
+
+void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
+    state_.store = &store;
+    double stored = 0.0;
+    try {
+        stored = store.Read();
+    } catch (...) {
+        return;  // nothing stored (yet): the base comes from the platform at the first Adjust
+    }
+    // The difference from the start-up adjustment, in per mille.
+    const double startup = state_.StartupAdjustment;
+    const double difference = (startup - stored) * 1000.0 / startup;
+    if (TruncatedMagnitudeBelow(difference + 0.5, kPlausibleStoredPerMille)) {
+        state_.ClockAdjust = stored;
+        SetAdjustment(false, RoundToUnsigned(stored));
+        Log(CurrentLogger(), LevelTrace, L"Using stored adjustment of %.3f", stored);
+    } else {
+        Log(CurrentLogger(), LevelTrace, L"Discarding stored adjustment of %.3f", stored);
+    }
+}
+
+void LocalClock::Restore() {
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    if (!state_.AdjustmentChanged) return;
+    SetAdjustmentLocked(state_.StartupDisabled, state_.StartupAdjustment);
+    state_.AdjustmentChanged = false;
+    Log(CurrentLogger(), LevelTrace, L"Adjustment restored to %d (%d)", state_.StartupAdjustment,
+        state_.StartupDisabled ? 1 : 0);
+}
+
+bool LocalClock::CorrectionFitsPlatform(const TimeSpan& deviation, std::uint32_t seconds) {
+    double base = state_.ClockAdjust;
+    if (RoundToUnsigned(base) == 0) {
+        bool disabled = false;
+        std::uint32_t adjustment = 0;
+        GetAdjustment(disabled, adjustment);
+        base = adjustment;
+    }
+    const double correction = AdjustedIncrement(PerMille(deviation.Milliseconds(), seconds), base);
+    std::uint32_t lowest = 0;
+    std::uint32_t highest = 0;
+    platform::Clock().GetSystemTimeAdjustmentRange(lowest, highest);
+    // The low value always runs; the next whole number above it when there is a fraction.
+    const double low = std::trunc(correction);
+    const double high = correction > low ? low + 1.0 : low;
+    return low >= lowest && high <= highest;  // false for NaN
+}
+
+}  // namespace kairovel

@@ -1,0 +1,23 @@
+// The bridge between the process-wide privilege of Windows and the per-thread
+// capability sets of Linux.
+//
+// A Windows token belongs to the process; Linux keeps the effective
+// capabilities per thread. Once the program has enabled the system-time
+// privilege, every thread that sets the clock raises CAP_SYS_TIME for itself
+// first, so the privilege reaches the thread that restores the adjustment at
+// the stop as it would on Windows.
+#pragma once
+
+namespace kairovel::platform {
+
+// Whether the process has enabled the system-time privilege; set by the privilege facility.
+void NoteSystemTimePrivilege(bool enabled);
+// Raises CAP_SYS_TIME into the calling thread's effective set when the
+// privilege is enabled and the capability permitted; otherwise does nothing.
+void ApplySystemTimePrivilegeToThisThread();
+// Raises (enable) or drops CAP_SYS_TIME in the calling thread's effective set.
+// Returns false with errno set when the kernel refuses; held tells whether
+// the capability is permitted at all.
+bool SetSystemTimeCapability(bool enable, bool& held);
+
+}  // namespace kairovel::platform

@@ -1,0 +1,149 @@
+#include "platform/sim/clock_model.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <map>
+
+#include "platform/calendar.h"
+
+namespace kairovel::platform {
+namespace {
+
+constexpr double kPartsPerMillion = 1e-6;
+constexpr std::string_view kHeader = "kairovel-simulated-clock 1";
+
+// elapsed x factor, rounded and held far inside what an int64 count holds
+// (4e18 units are 12,000 years: no meaningful clock gets there).
+std::int64_t Scaled(std::int64_t elapsed, double factor) {
+    constexpr double kLimit = 4.0e18;
+    const double value = std::round(static_cast<double>(elapsed) * factor);
+    if (std::isnan(value)) return 0;
+    return static_cast<std::int64_t>(std::clamp(value, -kLimit, kLimit));
+}
+
+template <class T>
+bool ParseNumber(std::string_view text, T& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+template <class T>
+void AppendLine(std::string& text, std::string_view name, T value) {
+    char buffer[64];
+    const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    text.append(name).append(" ").append(buffer, error == std::errc() ? end : buffer).append("\n");
+}
+
+}  // namespace
+
+SYSTEMTIME CalendarOfReading(std::int64_t count) {
+    SYSTEMTIME out;
+    FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(count < 0 ? 0 : count)), out);
+    return out;
+}
+
+SimulatedClockModel::SimulatedClockModel(std::int64_t machineNow)
+    : machineAtReference_(machineNow), clockAtReference_(machineNow) {}
+
+double SimulatedClockModel::Rate() const {
+    const double oscillator = 1.0 + driftPpm_ * kPartsPerMillion;
+    if (disabled_) return oscillator;
+    return oscillator * static_cast<double>(adjustment_) / static_cast<double>(increment_);
+}
+
+std::int64_t SimulatedClockModel::ClockAt(std::int64_t machineNow) const {
+    const std::int64_t elapsed = machineNow - machineAtReference_;
+    // The elapsed machine time, plus what the rate adds or takes: exact for rate 1.
+    return clockAtReference_ + elapsed + Scaled(elapsed, Rate() - 1.0);
+}
+
+void SimulatedClockModel::MoveReferenceTo(std::int64_t machineNow) {
+    clockAtReference_ = ClockAt(machineNow);
+    machineAtReference_ = machineNow;
+}
+
+void SimulatedClockModel::Step(std::int64_t machineNow, std::int64_t clockValue) {
+    machineAtReference_ = machineNow;
+    clockAtReference_ = clockValue;
+}
+
+void SimulatedClockModel::SetAdjustment(std::int64_t machineNow, std::uint32_t adjustment, bool disabled) {
+    MoveReferenceTo(machineNow);
+    disabled_ = disabled;
+    if (!disabled) adjustment_ = adjustment;
+}
+
+void SimulatedClockModel::SetTrueError(std::int64_t machineNow, std::int64_t error) { Step(machineNow, machineNow + error); }
+
+bool SimulatedClockModel::SetDrift(std::int64_t machineNow, double ppm) {
+    if (!(std::fabs(ppm) <= kLargestDriftPpm)) return false;
+    MoveReferenceTo(machineNow);
+    driftPpm_ = ppm;
+    return true;
+}
+
+std::string SimulatedClockModel::Serialize() const {
+    std::string text(kHeader);
+    text += "\n";
+    AppendLine(text, "machine", machineAtReference_);
+    AppendLine(text, "clock", clockAtReference_);
+    AppendLine(text, "drift_ppm", driftPpm_);
+    AppendLine(text, "increment", increment_);
+    AppendLine(text, "adjustment", adjustment_);
+    AppendLine(text, "disabled", disabled_ ? 1 : 0);
+    return text;
+}
+
+std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view text) {
+    std::map<std::string_view, std::string_view> fields;
+    bool headerSeen = false;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        if (!headerSeen) {
+            if (line != kHeader) return std::nullopt;
+            headerSeen = true;
+            continue;
+        }
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) return std::nullopt;
+        fields[line.substr(0, blank)] = line.substr(blank + 1);
+    }
+    SimulatedClockModel model;
+    int disabled = 0;
+    const bool complete = headerSeen && ParseNumber(fields["machine"], model.machineAtReference_) &&
+                          ParseNumber(fields["clock"], model.clockAtReference_) &&
+                          ParseNumber(fields["drift_ppm"], model.driftPpm_) &&
+                          ParseNumber(fields["increment"], model.increment_) &&
+                          ParseNumber(fields["adjustment"], model.adjustment_) &&
+                          ParseNumber(fields["disabled"], disabled);
+    if (!complete || model.increment_ == 0 || !(std::fabs(model.driftPpm_) <= kLargestDriftPpm) ||
+        (disabled != 0 && disabled != 1)) {
+        return std::nullopt;
+    }
+    model.disabled_ = disabled == 1;
+    return model;
+}
+
+std::int64_t DriftingCounter::Read(std::int64_t rawNanoseconds, double driftPpm) {
+    const auto countAt = [this](std::int64_t raw) {
+        const std::int64_t elapsed = raw - rawAtBase_;
+        return countAtBase_ + elapsed + Scaled(elapsed, driftPpm_ * kPartsPerMillion);
+    };
+    if (!started_) {
+        started_ = true;
+        rawAtBase_ = rawNanoseconds;
+        countAtBase_ = rawNanoseconds;
+        driftPpm_ = driftPpm;
+    } else if (driftPpm != driftPpm_) {
+        countAtBase_ = countAt(rawNanoseconds);
+        rawAtBase_ = rawNanoseconds;
+        driftPpm_ = driftPpm;
+    }
+    return countAt(rawNanoseconds);
+}
+
+}  // namespace kairovel::platform

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "platform/last_error.h"
+#include "platform/posix/system_clock.h"
+#include "platform/sim/simulated_clock.h"
+#include "platform/sim/virtual_clock.h"
+#include "platform/threads.h"
+#include "support/temporary_directory.h"
+
+namespace kairovel::platform {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr std::uint32_t kBound = 10'000;  // ms: no wait of these tests lasts longer
+
+// Waits (boundedly) until condition holds.
+template <class Condition>
+bool Eventually(Condition condition) {
+    const auto deadline = SteadyClock::now() + milliseconds(kBound);
+    while (!condition()) {
+        if (SteadyClock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    return true;
+}
+
+TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
+    ThreadsFacility& threads = Threads();
+    const ScopedHandle go(threads.CreateEventW(true, false, nullptr));
+    const ScopedHandle thread(threads.CreateThread([&] {
+        threads.WaitForSingleObject(go.get(), INFINITE);
+        return std::uint32_t{42};
+    }));
+    ASSERT_NE(thread.get(), nullptr);
+    std::uint32_t code = 0;
+    ASSERT_TRUE(threads.GetExitCodeThread(thread.get(), code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_EQ(threads.WaitForSingleObject(thread.get(), 20), WAIT_TIMEOUT);
+    ASSERT_TRUE(threads.SetEvent(go.get()));
+    EXPECT_EQ(threads.WaitForSingleObject(thread.get(), kBound), WAIT_OBJECT_0);
+    ASSERT_TRUE(threads.GetExitCodeThread(thread.get(), code));
+    EXPECT_EQ(code, 42u);
+}
+
+TEST(Threads, AThreadOutlivesItsClosedHandle) {
+    ThreadsFacility& threads = Threads();
+    const ScopedHandle done(threads.CreateEventW(true, false, nullptr));
+    HANDLE thread = threads.CreateThread([&] {
+        threads.WaitForSingleObject(done.get(), INFINITE);
+        return std::uint32_t{0};
+    });
+    ASSERT_TRUE(CloseHandle(thread));
+    EXPECT_TRUE(threads.SetEvent(done.get()));
+    // The handle is gone, but the thread ends normally; give it the time to.
+    std::this_thread::sleep_for(milliseconds(20));
+}
+
+TEST(Threads, ManualAndAutoResetEvents) {
+    ThreadsFacility& threads = Threads();
+    const ScopedHandle manual(threads.CreateEventW(true, true, nullptr));
+    EXPECT_EQ(threads.WaitForSingleObject(manual.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(threads.WaitForSingleObject(manual.get(), 0), WAIT_OBJECT_0);  // stays signalled
+    ASSERT_TRUE(threads.ResetEvent(manual.get()));
+    EXPECT_EQ(threads.WaitForSingleObject(manual.get(), 10), WAIT_TIMEOUT);
+
+    const ScopedHandle automatic(threads.CreateEventW(false, false, nullptr));
+    std::atomic<int> released{0};
+    const ScopedHandle first(threads.CreateThread([&] {
+        if (threads.WaitForSingleObject(automatic.get(), 500) == WAIT_OBJECT_0) ++released;
+        return std::uint32_t{0};
+    }));
+    const ScopedHandle second(threads.CreateThread([&] {
+        if (threads.WaitForSingleObject(automatic.get(), 500) == WAIT_OBJECT_0) ++released;
+        return std::uint32_t{0};
+    }));
+    std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(threads.SetEvent(automatic.get()));  // releases one waiter only
+    EXPECT_EQ(threads.WaitForSingleObject(first.get(), kBound), WAIT_OBJECT_0);
+    EXPECT_EQ(threads.WaitForSingleObject(second.get(), kBound), WAIT_OBJECT_0);
+    EXPECT_EQ(released.load(), 1);
+}
+
+TEST(Threads, NamedEventsAreSharedWhileOneExists) {
+    ThreadsFacility& threads = Threads();
+    HANDLE first = threads.CreateEventW(true, false, L"Kairovel");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    HANDLE second = threads.CreateEventW(true, false, L"Kairovel");
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    ASSERT_TRUE(threads.SetEvent(first));
+    EXPECT_EQ(threads.WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    CloseHandle(first);
+    CloseHandle(second);
+    HANDLE fresh = threads.CreateEventW(true, false, L"Kairovel");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(threads.WaitForSingleObject(fresh, 0), WAIT_TIMEOUT);
+    CloseHandle(fresh);
+}
+
+TEST(Threads, HandlesOfTheWrongKindAreRefused) {
+    ThreadsFacility& threads = Threads();
+    const ScopedHandle event(threads.CreateEventW(true, false, nullptr));
+    std::uint32_t code = 0;
+    EXPECT_FALSE(threads.GetExitCodeThread(event.get(), code));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(threads.SuspendThread(event.get()), kSuspendCountFailed);
+    EXPECT_EQ(threads.WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(threads.SetEvent(nullptr));
+    EXPECT_FALSE(CloseHandle(nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// A thread that counts its sleeps on one clock backend, for the suspension tests.
+class Sleeper {
+public:
+    explicit Sleeper(ClockFacility& clock)
+        : thread_(Threads().CreateThread([this, &clock] {
+              while (!stop_.load()) {
+                  ++sleeps_;
+                  clock.Sleep(2);
+              }
+              return std::uint32_t{0};
+          })) {}
+    ~Sleeper() {
+        stop_ = true;
+        while (Threads().ResumeThread(thread_.get()) > 1) {
+        }
+        Threads().WaitForSingleObject(thread_.get(), kBound);
+    }
+    HANDLE handle() const { return thread_.get(); }
+    int sleeps() const { return sleeps_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> sleeps_{0};
+    ScopedHandle thread_;
+};
+
+void ExpectHeldWhileSuspended(ClockFacility& clock) {
+    Sleeper sleeper(clock);
+    ThreadsFacility& threads = Threads();
+    ASSERT_TRUE(Eventually([&] { return sleeper.sleeps() >= 3; }));
+    EXPECT_EQ(threads.SuspendThread(sleeper.handle()), 0u);
+    EXPECT_EQ(threads.SuspendThread(sleeper.handle()), 1u);
+    const int atSuspension = sleeper.sleeps();
+    std::this_thread::sleep_for(milliseconds(100));
+    // It finishes at most the sleep it was in and is held at the next suspension point.
+    EXPECT_LE(sleeper.sleeps(), atSuspension + 1);
+    std::uint32_t code = 0;
+    ASSERT_TRUE(threads.GetExitCodeThread(sleeper.handle(), code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+
+    EXPECT_EQ(threads.ResumeThread(sleeper.handle()), 2u);  // still suspended once
+    const int afterFirstResume = sleeper.sleeps();
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(sleeper.sleeps(), afterFirstResume);
+    EXPECT_EQ(threads.ResumeThread(sleeper.handle()), 1u);
+    EXPECT_TRUE(Eventually([&] { return sleeper.sleeps() > afterFirstResume + 2; }));
+    EXPECT_EQ(threads.ResumeThread(sleeper.handle()), 0u);  // not suspended: nothing to undo
+}
+
+TEST(Threads, SuspendedThreadIsHeldInTheMachineClocksSleep) { ExpectHeldWhileSuspended(MachineClock()); }
+
+TEST(Threads, SuspendedThreadIsHeldInTheVirtualClocksSleep) {
+    VirtualClock clock;
+    ExpectHeldWhileSuspended(clock);
+}
+
+TEST(Threads, SuspendedThreadIsHeldInTheSimulatedClocksSleep) {
+    const testing::TemporaryDirectory directory;
+    SimulatedClock clock(directory / "simulated-clock.state");
+    ExpectHeldWhileSuspended(clock);
+}
+
+// How long one Sleep(300) of a thread lasts when it is suspended at 50 ms and resumed after `resumeAfter`.
+milliseconds SleepLengthWhenSuspended(milliseconds resumeAfter) {
+    ThreadsFacility& threads = Threads();
+    const ScopedHandle started(threads.CreateEventW(true, false, nullptr));
+    std::atomic<long long> lasted{-1};
+    const ScopedHandle thread(threads.CreateThread([&] {
+        threads.SetEvent(started.get());
+        const auto begin = SteadyClock::now();
+        MachineClock().Sleep(300);
+        lasted = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - begin).count();
+        return std::uint32_t{0};
+    }));
+    threads.WaitForSingleObject(started.get(), kBound);
+    const auto begin = SteadyClock::now();
+    std::this_thread::sleep_for(milliseconds(50));
+    threads.SuspendThread(thread.get());
+    std::this_thread::sleep_until(begin + resumeAfter);
+    threads.ResumeThread(thread.get());
+    EXPECT_EQ(threads.WaitForSingleObject(thread.get(), kBound), WAIT_OBJECT_0);
+    return milliseconds(lasted.load());
+}
+
+TEST(Threads, ASleepNeverEndsEarlierThanPlanned) {
+    // Resumed before its end: the sleep ends as planned.
+    const milliseconds resumedEarly = SleepLengthWhenSuspended(milliseconds(100));
+    EXPECT_GE(resumedEarly.count(), 300);
+    EXPECT_LT(resumedEarly.count(), 300 + 1000);
+    // Resumed after its end: the thread was held, and goes on only after the resumption.
+    const milliseconds resumedLate = SleepLengthWhenSuspended(milliseconds(600));
+    EXPECT_GE(resumedLate.count(), 600 - 50);
+}
+
+}  // namespace
+}  // namespace kairovel::platform
