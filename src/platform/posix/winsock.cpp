@@ -305,8 +305,7 @@ public:
         do {
             received = ::recvmsg(Descriptor(s), &message, flags);
         } while (received < 0 && errno == EINTR);
-        // The sockets are blocking: running out of data means the receive time-out has passed.
-        if (received < 0) return Fail(errno == EAGAIN ? WSAETIMEDOUT : WinsockErrorFromErrno(errno));
+        if (received < 0) return Fail(ReceiveError(errno));
         if (from != nullptr) {
             FromSystemAddress(peer, *from);
             *fromLength = kSockaddrInLength;
@@ -449,6 +448,15 @@ private:
         address.sin_port = in.sin_port;
         address.sin_addr.s_addr = in.sin_addr.s_addr;
         std::memcpy(static_cast<void*>(&out), &address, sizeof address);
+    }
+
+    // The Winsock code of a failed receive.
+    static int ReceiveError(int error) {
+        // The sockets are blocking: running out of data means the receive time-out has passed.
+        if (error == EAGAIN) return WSAETIMEDOUT;
+        // A datagram's "port unreachable" is reported as a reset on Windows.
+        if (error == ECONNREFUSED) return WSAECONNRESET;
+        return WinsockErrorFromErrno(error);
     }
 
     // Waits for a connect in progress; 0 when it is made, else the Winsock error.

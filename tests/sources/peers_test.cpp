@@ -1,0 +1,137 @@
+// The clients and the TIME server against real peers: xinetd's own TIME
+// service, chronyd as NTP server and broadcaster, and rdate as a TIME client.
+// Known clock offsets come from libfaketime in the peer alone.
+#include <gmock/gmock.h>
+
+#include <ctime>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/facility.h"
+#include "sources/ntp_client.h"
+#include "sources/time_protocol_clients.h"
+#include "sources/time_server.h"
+#include "support/fixed_system_time.h"
+#include "support/peers.h"
+#include "support/process.h"
+#include "support/time_server_thread.h"
+
+namespace kairovel {
+namespace {
+
+constexpr std::int64_t kFiveSeconds = 5'000;  // ms, the peers' known offset
+constexpr std::int64_t kNtpTolerance = 1;     // ms: the transmit time is truncated to the millisecond
+constexpr std::int64_t kTimeTolerance = 1'000;  // ms: TIME has whole seconds
+
+// Local time minus the source's time, with the source asked once.
+std::int64_t Deviation(TimeSource& source) {
+    TimeValue remote;
+    source.GetTime(remote);
+    return TimeValue().Minus(remote).Milliseconds();
+}
+
+void RequireFaketime() {
+    if (testing::FaketimeLibrary().empty()) GTEST_SKIP() << "libfaketime is not installed";
+}
+
+TEST(XinetdPeer, TcpAndUdpClientsReadItsTime) {
+    testing::XinetdTimeServer xinetd;
+    ASSERT_TRUE(xinetd.Ready()) << xinetd.Output();
+    TcpTimeSource tcp(L"127.0.0.1");
+    const std::int64_t tcpDeviation = Deviation(tcp);
+    EXPECT_GE(tcpDeviation, 0);
+    EXPECT_LT(tcpDeviation, kTimeTolerance + tcp.GetDelay().Milliseconds());
+    UdpTimeSource udp(L"localhost");
+    const std::int64_t udpDeviation = Deviation(udp);
+    EXPECT_GE(udpDeviation, 0);
+    EXPECT_LT(udpDeviation, kTimeTolerance + udp.GetDelay().Milliseconds());
+}
+
+TEST(XinetdPeer, KnownOffsetIsReadToTheSecond) {
+    RequireFaketime();
+    testing::XinetdTimeServer xinetd("+5s");
+    ASSERT_TRUE(xinetd.Ready()) << xinetd.Output();
+    TcpTimeSource tcp(L"127.0.0.1");
+    const std::int64_t tcpDeviation = Deviation(tcp);
+    EXPECT_GT(tcpDeviation, -kFiveSeconds - 1);
+    EXPECT_LT(tcpDeviation, -kFiveSeconds + kTimeTolerance + tcp.GetDelay().Milliseconds());
+    UdpTimeSource udp(L"127.0.0.1");
+    const std::int64_t udpDeviation = Deviation(udp);
+    EXPECT_GT(udpDeviation, -kFiveSeconds - 1);
+    EXPECT_LT(udpDeviation, -kFiveSeconds + kTimeTolerance + udp.GetDelay().Milliseconds());
+}
+
+TEST(ChronyPeer, UnicastReadsItsTimeToTheMillisecond) {
+    testing::ChronyServer chrony;
+    ASSERT_TRUE(chrony.Ready()) << chrony.Output();
+    NtpTimeSource ntp(L"127.0.0.1");
+    EXPECT_LE(std::abs(Deviation(ntp)), kNtpTolerance + ntp.GetDelay().Milliseconds());
+    EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
+}
+
+TEST(ChronyPeer, UnicastReadsAKnownOffsetWithinAMillisecond) {
+    RequireFaketime();
+    testing::ChronyServer chrony("+5s");
+    ASSERT_TRUE(chrony.Ready()) << chrony.Output();
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        NtpTimeSource ntp(L"127.0.0.1");
+        const std::int64_t deviation = Deviation(ntp);
+        EXPECT_LE(std::abs(deviation + kFiveSeconds), kNtpTolerance + ntp.GetDelay().Milliseconds()) << deviation;
+    }
+}
+
+TEST(ChronyPeer, BroadcastIsHeardWithItsOffset) {
+    RequireFaketime();
+    testing::ChronyBroadcaster chrony("+5s");
+    ASSERT_TRUE(chrony.Ready()) << chrony.Output();
+    NtpTimeSource ntp(L"");
+    const std::int64_t deviation = Deviation(ntp);
+    EXPECT_LE(std::abs(deviation + kFiveSeconds), kNtpTolerance) << deviation;
+    EXPECT_EQ(ntp.GetDelay().Milliseconds(), 0);
+    EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
+}
+
+// The instant rdate printed (TZ=UTC, as "Mon Dec  7 20:21:21 UTC 2026"), or -1.
+std::int64_t RdateSeconds(const std::string& output) {
+    std::tm fields{};
+    const char* end = strptime(output.c_str(), "%a %b %e %H:%M:%S UTC %Y", &fields);
+    return end == nullptr ? -1 : static_cast<std::int64_t>(timegm(&fields));
+}
+
+std::int64_t UnixSeconds(const TimeValue& instant) {
+    return instant.Minus(TimeValue(1970, 1, 1, 0, 0, 0, 0)).Milliseconds() / 1000;
+}
+
+testing::ProcessResult RunRdate() {
+    testing::ProcessOptions options;
+    options.environment["TZ"] = "UTC";
+    options.timeout = std::chrono::seconds(20);
+    return testing::RunProcess({"rdate", "-p", "-o", "37", "127.0.0.1"}, options);
+}
+
+TEST(RdatePeer, PrintsTheTimeOurServerSends) {
+    testing::TimeServerThreadRunner server;
+    ASSERT_TRUE(server.Listening());
+    const std::int64_t before = UnixSeconds(TimeValue());
+    const testing::ProcessResult rdate = RunRdate();
+    const std::int64_t after = UnixSeconds(TimeValue());
+    ASSERT_EQ(rdate.exitCode, 0) << rdate.standardError;
+    const std::int64_t printed = RdateSeconds(rdate.standardOutput);
+    EXPECT_GE(printed, before) << rdate.standardOutput;
+    EXPECT_LE(printed, after) << rdate.standardOutput;
+}
+
+
+TEST(RdatePeer, ReadsOurServerPast2036) {
+    const TimeValue in2040(2040, 3, 1, 12, 0, 0, 0);
+    testing::FixedSystemTime clock(in2040);
+    platform::ScopedFacility<platform::ClockFacility> clockScope(clock);
+    testing::TimeServerThreadRunner server;
+    ASSERT_TRUE(server.Listening());
+    const testing::ProcessResult rdate = RunRdate();
+    ASSERT_EQ(rdate.exitCode, 0) << rdate.standardError;
+    EXPECT_EQ(RdateSeconds(rdate.standardOutput), UnixSeconds(in2040)) << rdate.standardOutput;
+}
+
+}  // namespace
+}  // namespace kairovel
