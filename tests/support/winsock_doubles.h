@@ -103,9 +103,9 @@ public:
         const platform::SOCKET accepted = inner().accept(s, address, length);
         ++accepts;
         int error = stop_.load() ? static_cast<int>(platform::WSAENOTSOCK) : injected_.exchange(0);
-        if (error == kThrowSomethingElse) throw 42;
         if (error == 0) return accepted;
         if (accepted != platform::INVALID_SOCKET) inner().closesocket(accepted);
+        if (error == kThrowSomethingElse) throw 42;
         WSASetLastError(error);
         return platform::INVALID_SOCKET;
     }
