@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -70,6 +71,26 @@ TEST(Winsock, ErrorsCarryTheWindowsCodes) {
     EXPECT_EQ(Winsock().WSAGetLastError(), WSAEADDRINUSE);
     Winsock().closesocket(second);
     testing::CloseDescriptor(taken);
+}
+
+TEST(Winsock, ConnectGivesUpAfterTheTimeWindowsTakes) {
+    const Started started;
+    // A listener whose accept queue is full drops every further SYN unanswered.
+    const int listener = testing::ListenOnTcpPortWithBacklog(4006, 0);
+    ASSERT_GE(listener, 0);
+    const sockaddr_in address = Loopback(4006);
+    const SOCKET first = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Winsock().connect(first, Generic(address), sizeof address), 0);  // fills the queue
+    const SOCKET second = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Winsock().connect(second, Generic(address), sizeof address), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAETIMEDOUT);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::seconds(20));
+    EXPECT_LE(waited, std::chrono::seconds(23));
+    Winsock().closesocket(second);
+    Winsock().closesocket(first);
+    testing::CloseDescriptor(listener);
 }
 
 TEST(Winsock, DatagramReceiveKeepsWindowsRules) {

@@ -202,10 +202,12 @@ bool WaitForTcpPort(std::uint16_t port, std::chrono::milliseconds timeout) {
     return false;
 }
 
-int ListenOnTcpPort(std::uint16_t port) {
+int ListenOnTcpPort(std::uint16_t port) { return ListenOnTcpPortWithBacklog(port, 4); }
+
+int ListenOnTcpPortWithBacklog(std::uint16_t port, int backlog) {
     try {
         const int fd = BoundSocket(SOCK_STREAM, port);
-        ::listen(fd, 4);
+        ::listen(fd, backlog);
         return fd;
     } catch (const std::exception&) {
         return -1;

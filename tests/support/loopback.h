@@ -89,6 +89,8 @@ std::optional<std::string> ExchangeUdp(std::uint16_t port, const std::string& re
 bool WaitForTcpPort(std::uint16_t port, std::chrono::milliseconds timeout);
 // Holds a TCP listening socket on the port (for "address in use"); -1 on failure.
 int ListenOnTcpPort(std::uint16_t port);
+// The same with a chosen listen backlog.
+int ListenOnTcpPortWithBacklog(std::uint16_t port, int backlog);
 void CloseDescriptor(int fd);
 
 // The 4 bytes of a TIME reply for a seconds count.
