@@ -2,15 +2,17 @@
 
 #include <mutex>
 
+#include "sources/socket_layer.h"
+
 namespace kairovel {
 namespace {
 
-// The start-up steps of the modules that keep process-wide state, in order
-// (the socket layer's lock for its start-up count is created here).
-void StartModules() {}
+// The start-up steps of the modules that keep process-wide state, in order:
+// the socket layer (its lock for the start-up count), then the time base.
+void StartModules() { InitializeSocketLayer(); }
 
-// Their termination steps, in reverse order (the socket layer's lock is deleted here).
-void TerminateModules() {}
+// Their termination steps, in reverse order.
+void TerminateModules() { TerminateSocketLayer(); }
 
 }  // namespace
 

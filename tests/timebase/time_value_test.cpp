@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/clock.h"
+#include "support/fixed_system_time.h"
 #include "support/raised.h"
 #include "timebase/stopwatch.h"
 #include "timebase/time_span.h"
@@ -40,6 +41,12 @@ TEST(TimeValue, ImpossibleRecordRaisesInsteadOfComputingGarbage) {
     EXPECT_THROW(TimeValue(1999, 2, 29, 0, 0, 0, 0).Plus(TimeSpan(1)), std::wstring);
     EXPECT_EQ(testing::RaisedText([] { TimeValue(1999, 1, 0, 0, 0, 0, 0).Plus(TimeSpan(0)); }),
               L"Invalid time value 1999/01/00 00:00:00.000");
+}
+
+TEST(TimeValue, DefaultIsTheSystemTimeOfTheClockFacility) {
+    testing::FixedSystemTime clock(TimeValue(2024, 2, 29, 23, 59, 59, 999));
+    platform::ScopedFacility<platform::ClockFacility> scope(clock);
+    EXPECT_EQ(TimeValue().Format(), L"2024/02/29 23:59:59.999");
 }
 
 TEST(TimeValue, AssignCopiesTheRecord) {

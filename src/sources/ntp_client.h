@@ -1,0 +1,65 @@
+// The NTP client, unicast or broadcast.
+//
+// Unicast (a host is named): one version-1 client request, and the time from
+// the reply's transmit timestamp. Broadcast (no host): nothing is sent; the
+// client listens on the NTP port for one message from any sender. Only the
+// transmit timestamp is used; the round trip of a unicast exchange is the
+// client's delay, like every other source's (a broadcast has none).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "sources/plumbing.h"
+#include "sources/socket_layer.h"
+#include "sources/time_source.h"
+
+namespace kairovel {
+
+inline constexpr int kNtpMessageBytes = 48;
+inline constexpr std::uint32_t kNtpReceiveTimeoutMilliseconds = 120'000;
+
+// An NTP message as twelve 32-bit words in host byte order; word n is bytes 4n to 4n+3.
+struct NtpMessage {
+    static constexpr int kWords = kNtpMessageBytes / 4;
+    static constexpr int kHeaderWord = 0;
+    static constexpr int kTransmitSecondsWord = 10;
+    static constexpr int kTransmitFractionWord = 11;
+
+    std::array<std::uint32_t, kWords> words{};
+
+    std::uint32_t Header() const { return words[kHeaderWord]; }
+    std::uint32_t LeapIndicator() const { return Header() >> 30; }
+    std::uint32_t Version() const { return (Header() >> 27) & 0x7u; }
+    std::uint32_t Mode() const { return (Header() >> 24) & 0x7u; }
+    std::uint32_t Stratum() const { return (Header() >> 16) & 0xFFu; }
+    std::uint32_t TransmitSeconds() const { return words[kTransmitSecondsWord]; }
+    std::uint32_t TransmitFraction() const { return words[kTransmitFractionWord]; }
+
+    // From the 48 bytes as they came over the network.
+    static NtpMessage FromWire(const std::array<std::uint8_t, kNtpMessageBytes>& bytes);
+};
+
+// Whether a received message may be used: the server is synchronised and says what time it is.
+bool NtpMessageIsUsable(const NtpMessage& message);
+// Logs, at the error level, what the header of a refused message says.
+void ReportNtpHeader(const NtpMessage& message);
+// A fraction of a second in units of 2^-32 s as whole milliseconds, truncated (0 to 999).
+std::uint16_t NtpFractionToMilliseconds(std::uint32_t fraction);
+// Fills out with the message's transmit time, to the millisecond.
+void NtpTransmitTime(const NtpMessage& message, TimeValue& out);
+
+class NtpTimeSource final : public TimeSource {
+public:
+    // An empty host means: wait for a broadcast.
+    explicit NtpTimeSource(const std::wstring& host) : host_(host) {}
+    void GetTime(TimeValue& now) override;
+
+private:
+    SocketLayerReference socketLayer_;
+    std::wstring host_;
+    OwnedSocket socket_;
+};
+
+}  // namespace kairovel

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "platform/winsock.h"
+#include "support/loopback.h"
+
+namespace kairovel::platform {
+namespace {
+
+// Starts Windows Sockets for one test.
+class Started {
+public:
+    Started() { EXPECT_EQ(Winsock().WSAStartup(kWinsockVersion11, data), 0); }
+    ~Started() { Winsock().WSACleanup(); }
+    WSADATA data;
+};
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in address;
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(0x7F000001);
+    return address;
+}
+
+const sockaddr* Generic(const sockaddr_in& address) { return reinterpret_cast<const sockaddr*>(&address); }
+
+TEST(Winsock, ByteOrderIsBigEndianOnTheWire) {
+    static_assert(htons(0x1234) == 0x3412);
+    static_assert(htonl(0x01020304) == 0x04030201);
+    static_assert(ntohl(htonl(0xBAC2CCEF)) == 0xBAC2CCEF);
+}
+
+TEST(Winsock, CallsNeedAStartupThatIsCounted) {
+    EXPECT_EQ(Winsock().socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSANOTINITIALISED);
+    EXPECT_EQ(Winsock().WSACleanup(), SOCKET_ERROR);
+    WSADATA data;
+    EXPECT_EQ(Winsock().WSAStartup(0x0000, data), WSAVERNOTSUPPORTED);
+    ASSERT_EQ(Winsock().WSAStartup(kWinsockVersion11, data), 0);
+    EXPECT_EQ(data.wVersion, 0x0101);
+    ASSERT_EQ(Winsock().WSAStartup(kWinsockVersion11, data), 0);
+    EXPECT_EQ(Winsock().WSACleanup(), 0);
+    const SOCKET s = Winsock().socket(AF_INET, SOCK_DGRAM, 0);  // one start-up is still in force
+    EXPECT_NE(s, INVALID_SOCKET);
+    EXPECT_EQ(Winsock().closesocket(s), 0);
+    EXPECT_EQ(Winsock().WSACleanup(), 0);
+    EXPECT_EQ(Winsock().getservbyname("time", "tcp"), nullptr);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSANOTINITIALISED);
+}
+
+TEST(Winsock, ErrorsCarryTheWindowsCodes) {
+    const Started started;
+    const SOCKET s = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in nobody = Loopback(4001);
+    EXPECT_EQ(Winsock().connect(s, Generic(nobody), sizeof nobody), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAECONNREFUSED);
+    Winsock().closesocket(s);
+    EXPECT_EQ(Winsock().closesocket(s), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(Winsock().socket(23, SOCK_STREAM, 0), INVALID_SOCKET);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAEAFNOSUPPORT);
+
+    const int taken = testing::ListenOnTcpPort(4002);
+    const SOCKET second = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in busy = Loopback(4002);
+    EXPECT_EQ(Winsock().bind(second, Generic(busy), sizeof busy), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAEADDRINUSE);
+    Winsock().closesocket(second);
+    testing::CloseDescriptor(taken);
+}
+
+TEST(Winsock, ConnectGivesUpAfterTheTimeWindowsTakes) {
+    const Started started;
+    // A listener whose accept queue is full drops every further SYN unanswered.
+    const int listener = testing::ListenOnTcpPortWithBacklog(4006, 0);
+    ASSERT_GE(listener, 0);
+    const sockaddr_in address = Loopback(4006);
+    const SOCKET first = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Winsock().connect(first, Generic(address), sizeof address), 0);  // fills the queue
+    const SOCKET second = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Winsock().connect(second, Generic(address), sizeof address), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAETIMEDOUT);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::seconds(20));
+    EXPECT_LE(waited, std::chrono::seconds(23));
+    Winsock().closesocket(second);
+    Winsock().closesocket(first);
+    testing::CloseDescriptor(listener);
+}
+
+TEST(Winsock, DatagramReceiveKeepsWindowsRules) {
+    const Started started;
+    const SOCKET s = Winsock().socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in any{};
+    sockaddr_in local = any;
+    local.sin_family = AF_INET;
+    ASSERT_EQ(Winsock().bind(s, Generic(local), sizeof local), 0);
+    const std::uint32_t timeout = 200;
+    ASSERT_EQ(Winsock().setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                                   sizeof timeout),
+              0);
+    const linger closeAtOnce{1, 0};
+    EXPECT_EQ(Winsock().setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&closeAtOnce),
+                                   sizeof closeAtOnce),
+              0);
+    EXPECT_EQ(Winsock().setsockopt(s, SOL_SOCKET, 0x7777, "", 0), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAENOPROTOOPT);
+
+    // A receive time-out is a time-out, not "would block".
+    char buffer[4] = {};
+    EXPECT_EQ(Winsock().recv(s, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAETIMEDOUT);
+
+    // Nobody on the far port: the "port unreachable" comes back as a reset.
+    const sockaddr_in nobody = Loopback(4003);
+    ASSERT_EQ(Winsock().connect(s, Generic(nobody), sizeof nobody), 0);
+    ASSERT_EQ(Winsock().send(s, "", 0, 0), 0);
+    EXPECT_EQ(Winsock().recv(s, buffer, sizeof buffer, 0), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAECONNRESET);
+    Winsock().closesocket(s);
+
+    // A datagram longer than the buffer fills it and fails with WSAEMSGSIZE.
+    testing::ScriptedUdpServer server(4004, {"abcdef"});
+    const SOCKET client = Winsock().socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in to = Loopback(4004);
+    ASSERT_EQ(Winsock().connect(client, Generic(to), sizeof to), 0);
+    ASSERT_EQ(Winsock().send(client, "", 0, 0), 0);
+    sockaddr_in from;
+    int fromLength = sizeof from;
+    EXPECT_EQ(Winsock().recvfrom(client, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength),
+              SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAEMSGSIZE);
+    EXPECT_EQ(std::string(buffer, 4), "abcd");
+    EXPECT_EQ(fromLength, 16);
+    EXPECT_EQ(std::string(Winsock().inet_ntoa(from.sin_addr)), "127.0.0.1");
+    EXPECT_EQ(ntohs(from.sin_port), 4004);
+    Winsock().closesocket(client);
+}
+
+TEST(Winsock, DatabasesAndAddressTexts) {
+    const Started started;
+    const servent* time = Winsock().getservbyname("time", "udp");
+    ASSERT_NE(time, nullptr);
+    EXPECT_EQ(ntohs(static_cast<std::uint16_t>(time->s_port)), 37);
+    EXPECT_STREQ(time->s_name, "time");
+    EXPECT_EQ(Winsock().getservbyname("no-such-service", "tcp"), nullptr);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSANO_DATA);
+
+    const hostent* host = Winsock().gethostbyname("localhost");
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(host->h_length, 4);
+    std::uint32_t first = 0;
+    std::memcpy(&first, host->h_addr_list[0], 4);
+    EXPECT_EQ(ntohl(first), 0x7F000001u);
+
+    EXPECT_EQ(Winsock().inet_addr("192.168.1.5"), htonl(0xC0A80105));
+    EXPECT_EQ(Winsock().inet_addr("not an address"), INADDR_NONE);
+    EXPECT_EQ(Winsock().inet_addr("255.255.255.255"), INADDR_NONE);
+    EXPECT_STREQ(Winsock().inet_ntoa(in_addr{htonl(0x0A000102)}), "10.0.1.2");
+}
+
+TEST(Winsock, StreamExchangeWithoutSigpipe) {
+    const Started started;
+    const SOCKET server = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in address = Loopback(4005);
+    ASSERT_EQ(Winsock().bind(server, Generic(address), sizeof address), 0);
+    ASSERT_EQ(Winsock().listen(server, 100), 0);
+    const SOCKET client = Winsock().socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(Winsock().connect(client, Generic(address), sizeof address), 0);
+    sockaddr_in peer;
+    int peerLength = sizeof peer;
+    const SOCKET accepted = Winsock().accept(server, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    ASSERT_NE(accepted, INVALID_SOCKET);
+    EXPECT_EQ(ntohl(peer.sin_addr.s_addr), 0x7F000001u);
+    EXPECT_EQ(Winsock().send(accepted, "\xBA\xC2\xCC\xEF", 4, 0), 4);
+    char buffer[4];
+    EXPECT_EQ(Winsock().recv(client, buffer, 4, 0), 4);
+    Winsock().closesocket(client);
+    // Writing to a connection the peer has closed fails; it does not kill the process.
+    int result = 0;
+    for (int i = 0; i < 10 && result != SOCKET_ERROR; ++i) result = Winsock().send(accepted, "xxxx", 4, 0);
+    EXPECT_EQ(result, SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAECONNRESET);
+    Winsock().closesocket(accepted);
+    Winsock().closesocket(server);
+}
+
+}  // namespace
+}  // namespace kairovel::platform
