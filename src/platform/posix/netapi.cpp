@@ -8,17 +8,18 @@
 //
 // libnetapi keeps one context per process (its configuration, the account it
 // logs on with and the sessions it holds open) and is not safe to call from
-// two threads at once, so every call runs under one lock. Sessions are kept
-// for the calls of one synchronisation pass and dropped after a failure or a
-// pause longer than kSessionReuseLimit, so that a session the server has
-// dropped in between never fails the next pass. The library is never closed:
-// its context lives as long as the process.
+// two threads at once, so every call runs under one lock. The context, and
+// with it the sessions, is kept from call to call, as Windows keeps them; a
+// call that finds its session dropped by the server is made once more in a
+// new context. Contexts are renewed only then and when the configured account
+// changes, because every new one costs a little memory that Samba never gives
+// back. The library is never closed: its
+// context lives as long as the process.
 #include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -59,8 +60,11 @@ struct NetApi {
 // Samba's record has the Windows layout, field for field.
 static_assert(sizeof(TIME_OF_DAY_INFO) == 12 * sizeof(std::uint32_t));
 
-// A pause between two calls after which the sessions of the earlier one are not reused.
-constexpr std::chrono::seconds kSessionReuseLimit{30};
+// Whether a status says that a session libnetapi kept open is gone.
+bool SessionBrokeOff(NET_API_STATUS status) {
+    constexpr NET_API_STATUS kUnexpectedNetworkError = 59;  // ERROR_UNEXP_NET_ERR
+    return status == ERROR_NETNAME_DELETED || status == kUnexpectedNetworkError;
+}
 
 template <class Function>
 bool Resolve(void* library, const char* name, Function& out) {
@@ -82,6 +86,7 @@ struct Account {
     std::string username;
     std::string password;
     std::string domain;
+    bool operator==(const Account&) const = default;
 };
 
 std::string_view Trimmed(std::string_view text) {
@@ -126,11 +131,22 @@ public:
     NET_API_STATUS Use(const std::string& libraryFile, Call&& call) {
         const std::lock_guard<std::mutex> lock(mutex_);
         NET_API_STATUS status = Load(libraryFile);
-        if (status == NERR_Success) status = OpenContext();
+        Account account;
+        if (status == NERR_Success) status = ConfiguredAccount(account);
+        if (status != NERR_Success) return status;
+        // An account file edited while the program runs is used from the next call on.
+        if (context_ != nullptr && account != account_) CloseContext();
+        status = OpenContext(account);
         if (status != NERR_Success) return status;
         status = call(api_);
-        lastCall_ = std::chrono::steady_clock::now();
-        if (status != NERR_Success) CloseContext();  // a broken session must not fail the next call too
+        if (SessionBrokeOff(status)) {
+            // The server dropped a session kept from an earlier call, and
+            // libnetapi would go on using it: like the Windows redirector, set
+            // up a new one and ask once more.
+            CloseContext();
+            status = OpenContext(account);
+            if (status == NERR_Success) status = call(api_);
+        }
         return status;
     }
 
@@ -157,15 +173,14 @@ private:
         return NERR_Success;
     }
 
-    NET_API_STATUS OpenContext() {
-        if (context_ != nullptr && std::chrono::steady_clock::now() - lastCall_ > kSessionReuseLimit) CloseContext();
-        if (context_ != nullptr) return NERR_Success;
-        Account account;
+    // The account of KAIROVEL_NETAPI_CREDENTIALS; anonymous without the setting.
+    static NET_API_STATUS ConfiguredAccount(Account& account) {
         const std::filesystem::path accountFile = NetworkCredentialsFile();
-        if (!accountFile.empty()) {
-            const NET_API_STATUS status = ReadAccount(accountFile, account);
-            if (status != NERR_Success) return status;
-        }
+        return accountFile.empty() ? NERR_Success : ReadAccount(accountFile, account);
+    }
+
+    NET_API_STATUS OpenContext(const Account& account) {
+        if (context_ != nullptr) return NERR_Success;
         libnetapi_ctx* context = nullptr;
         const SambaStatus status = api_.init(&context);
         if (status != NERR_Success || context == nullptr) return status != NERR_Success ? status : ERROR_CAN_NOT_COMPLETE;
@@ -181,6 +196,7 @@ private:
             return set;
         }
         context_ = context;
+        account_ = account;
         return NERR_Success;
     }
 
@@ -195,7 +211,7 @@ private:
     std::string loadedFile_;
     NetApi api_;
     libnetapi_ctx* context_ = nullptr;
-    std::chrono::steady_clock::time_point lastCall_;
+    Account account_;  // the one context_ logs on with
 };
 
 NetApiLibrary& TheLibrary() {
@@ -310,3 +326,9 @@ NetworkManagementFacility& DefaultFacility<NetworkManagementFacility>() {
 }
 
 }  // namespace kairovel::platform
+
+#if defined(__SANITIZE_ADDRESS__)
+// Samba keeps a few strings of its configuration in allocations that it never
+// frees (talloc, under every Samba allocation); they are no fault of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libtalloc.so\n"; }
+#endif
