@@ -104,6 +104,7 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
 
 // Reads "name = value" lines; '#' and ';' start comments. NERR_Success, or why the file cannot be read.
 NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) {
+    errno = 0;
     std::ifstream in(file);
     if (!in) return WindowsErrorFromErrno(errno != 0 ? errno : ENOENT);
     std::string line;
