@@ -54,8 +54,9 @@ void PeerDaemon::Start(const std::vector<std::string>& argv, const std::string& 
 }
 
 std::unique_ptr<BackgroundProcess> PeerDaemon::Launch(const std::vector<std::string>& argv,
-                                                      const std::string& clockOffset) {
+                                                      const std::string& clockOffset, bool endWithTest) {
     std::vector<std::string> command = {"setpriv", "--bounding-set=-sys_time", "--inh-caps=-sys_time"};
+    if (endWithTest) command.push_back("--pdeathsig=KILL");
     command.insert(command.end(), argv.begin(), argv.end());
     ProcessOptions options;
     if (!clockOffset.empty()) {
@@ -147,10 +148,12 @@ SambaServer::SambaServer(const SambaOptions& options) {
                                              config.string()};
     std::vector<std::string> rpc = {"/usr/libexec/samba/samba-dcerpcd", "--libexec-rpcds"};
     rpc.insert(rpc.end(), common.begin(), common.end());
-    rpcServer_ = Launch(rpc, options.clockOffset);
+    // Samba's daemons outlive a test that is halted, and go on holding port 445
+    // of its namespace; their children end with them.
+    rpcServer_ = Launch(rpc, options.clockOffset, true);
     std::vector<std::string> smbd = {"smbd"};
     smbd.insert(smbd.end(), common.begin(), common.end());
-    Start(smbd, options.clockOffset);
+    process_ = Launch(smbd, options.clockOffset, true);
 
     // Ready when smbd listens and samba-dcerpcd has made the pipes that are asked.
     const auto deadline = std::chrono::steady_clock::now() + kStartBound;

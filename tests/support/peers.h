@@ -31,8 +31,10 @@ protected:
     PeerDaemon() = default;
     // Starts argv without CAP_SYS_TIME, with the clock offset (such as "+5s") when one is given.
     void Start(const std::vector<std::string>& argv, const std::string& clockOffset);
+    // With endWithTest the process is killed when the test process ends, even
+    // when it ends without its destructors (a sanitizer halting it).
     static std::unique_ptr<BackgroundProcess> Launch(const std::vector<std::string>& argv,
-                                                     const std::string& clockOffset);
+                                                     const std::string& clockOffset, bool endWithTest = false);
 
     TemporaryDirectory folder_;
     std::unique_ptr<BackgroundProcess> process_;

@@ -333,3 +333,9 @@ NetworkManagementFacility& DefaultFacility<NetworkManagementFacility>() {
 // frees (talloc, under every Samba allocation); they are no fault of ours.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libtalloc.so\n"; }
 #endif
+#if defined(__SANITIZE_THREAD__)
+// tdb, Samba's database, waits for a contended file lock with an alarm whose
+// handler changes errno; the thread it interrupts is inside tdb, which reads
+// errno only after it has reset it.
+extern "C" const char* __tsan_default_suppressions() { return "signal:libtdb.so\n"; }
+#endif
