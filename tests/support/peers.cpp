@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -48,7 +50,13 @@ std::string FaketimeLibrary() {
 }
 
 void PeerDaemon::Start(const std::vector<std::string>& argv, const std::string& clockOffset) {
+    process_ = Launch(argv, clockOffset);
+}
+
+std::unique_ptr<BackgroundProcess> PeerDaemon::Launch(const std::vector<std::string>& argv,
+                                                      const std::string& clockOffset, bool endWithTest) {
     std::vector<std::string> command = {"setpriv", "--bounding-set=-sys_time", "--inh-caps=-sys_time"};
+    if (endWithTest) command.push_back("--pdeathsig=KILL");
     command.insert(command.end(), argv.begin(), argv.end());
     ProcessOptions options;
     if (!clockOffset.empty()) {
@@ -57,7 +65,7 @@ void PeerDaemon::Start(const std::vector<std::string>& argv, const std::string& 
         options.environment["FAKETIME"] = clockOffset;
         options.environment["DONT_FAKE_MONOTONIC"] = "1";
     }
-    process_ = std::make_unique<BackgroundProcess>(command, options);
+    return std::make_unique<BackgroundProcess>(command, options);
 }
 
 XinetdTimeServer::XinetdTimeServer(const std::string& clockOffset) {
@@ -93,6 +101,70 @@ ChronyBroadcaster::ChronyBroadcaster(const std::string& clockOffset) {
     // The broadcasts themselves are what the listener waits for; here it is enough that chronyd runs.
     std::this_thread::sleep_for(200ms);
     ready_ = process_->Running();
+}
+
+SambaServer::SambaServer(const SambaOptions& options) {
+    const std::string base = folder_.path().string();
+    for (const char* sub : {"lock", "state", "cache", "pid", "private", "ncalrpc", "log"}) {
+        std::filesystem::create_directories(folder_ / sub);
+    }
+    std::string role = "  server role = standalone server\n  disable netbios = yes\n";
+    if (options.domainController) {
+        // The controller is found by NetBIOS names, here by broadcast alone,
+        // which no name server answers on loopback.
+        role = "  server role = classic primary domain controller\n  domain logons = yes\n"
+               "  name resolve order = bcast\n";
+    }
+    const std::string access = options.rootPassword.empty() ? "  restrict anonymous = 0\n" : "  restrict anonymous = 2\n";
+    const std::filesystem::path config = folder_ / "smb.conf";
+    WriteText(config, std::string("[global]\n") +
+                          "  netbios name = KAIROVELTEST\n"
+                          "  workgroup = " + kSambaWorkgroup + "\n" + role + access +
+                          "  interfaces = 127.0.0.1/8\n"
+                          "  bind interfaces only = yes\n"
+                          "  smb ports = 445\n"
+                          "  map to guest = Bad User\n"
+                          "  load printers = no\n"
+                          "  printcap name = /dev/null\n"
+                          "  disable spoolss = yes\n"
+                          // samba-dcerpcd runs as a peer of its own, ended by its PID with smbd,
+                          // not as a helper smbd would start and leave behind.
+                          "  rpc start on demand helpers = no\n"
+                          "  lock directory = " + base + "/lock\n"
+                          "  state directory = " + base + "/state\n"
+                          "  cache directory = " + base + "/cache\n"
+                          "  pid directory = " + base + "/pid\n"
+                          "  private dir = " + base + "/private\n"
+                          "  ncalrpc dir = " + base + "/ncalrpc\n"
+                          "  log file = " + base + "/log/log.%m\n"
+                          "  passdb backend = tdbsam:" + base + "/private/passdb.tdb\n");
+    if (!options.rootPassword.empty()) {
+        ProcessOptions input;
+        input.standardInput = options.rootPassword + "\n" + options.rootPassword + "\n";
+        input.timeout = 20s;
+        if (RunProcess({"smbpasswd", "-c", config.string(), "-a", "-s", "root"}, input).exitCode != 0) return;
+    }
+    const std::vector<std::string> common = {"--foreground", "--no-process-group", "--debug-stdout", "-d1", "-s",
+                                             config.string()};
+    std::vector<std::string> rpc = {"/usr/libexec/samba/samba-dcerpcd", "--libexec-rpcds"};
+    rpc.insert(rpc.end(), common.begin(), common.end());
+    // Samba's daemons outlive a test that is halted, and go on holding port 445
+    // of its namespace; their children end with them.
+    rpcServer_ = Launch(rpc, options.clockOffset, true);
+    std::vector<std::string> smbd = {"smbd"};
+    smbd.insert(smbd.end(), common.begin(), common.end());
+    process_ = Launch(smbd, options.clockOffset, true);
+
+    // Ready when smbd listens and samba-dcerpcd has made the pipes that are asked.
+    const auto deadline = std::chrono::steady_clock::now() + kStartBound;
+    std::vector<std::filesystem::path> pipes = {folder_ / "ncalrpc" / "np" / "srvsvc"};
+    if (options.domainController) pipes.push_back(folder_ / "ncalrpc" / "np" / "netlogon");
+    const auto pipesMade = [&] {
+        return std::all_of(pipes.begin(), pipes.end(), [](const auto& pipe) { return std::filesystem::exists(pipe); });
+    };
+    while (!pipesMade() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    ready_ = pipesMade() && WaitForTcpPort(445, std::max(left, 0ms));
 }
 
 }  // namespace kairovel::testing

@@ -1,6 +1,6 @@
 // Real third-party peers for the time clients and the TIME server: xinetd's
-// internal TIME service (TCP and UDP on port 37) and chronyd as an NTP server
-// (port 123) or broadcaster. Each runs as a background process with a private
+// internal TIME service (TCP and UDP on port 37), chronyd as an NTP server
+// (port 123) or broadcaster, and Samba's smbd as an NT machine (port 445). Each runs as a background process with a private
 // configuration in a temporary folder, never with the capability to set the
 // clock, and can be given a known clock offset through libfaketime. They use
 // the real ports, so tests that start them run in a private network namespace.
@@ -31,6 +31,10 @@ protected:
     PeerDaemon() = default;
     // Starts argv without CAP_SYS_TIME, with the clock offset (such as "+5s") when one is given.
     void Start(const std::vector<std::string>& argv, const std::string& clockOffset);
+    // With endWithTest the process is killed when the test process ends, even
+    // when it ends without its destructors (a sanitizer halting it).
+    static std::unique_ptr<BackgroundProcess> Launch(const std::vector<std::string>& argv,
+                                                     const std::string& clockOffset, bool endWithTest = false);
 
     TemporaryDirectory folder_;
     std::unique_ptr<BackgroundProcess> process_;
@@ -55,6 +59,29 @@ public:
 class ChronyBroadcaster : public PeerDaemon {
 public:
     explicit ChronyBroadcaster(const std::string& clockOffset = {});
+};
+
+struct SambaOptions {
+    std::string clockOffset;  // such as "+5s"; empty: the machine's time
+    // Serves the netlogon pipe as the primary domain controller of kSambaWorkgroup.
+    bool domainController = false;
+    // When set, anonymous sessions are refused and root may log on with this password.
+    std::string rootPassword;
+};
+
+inline constexpr char kSambaWorkgroup[] = "KAIROVEL";
+
+// Samba's smbd on port 445 of 127.0.0.1 with samba-dcerpcd beside it, which
+// serves the RPC pipes (the time of day of srvsvc among them). Configuration,
+// state and sockets live in the temporary folder; anonymous sessions may read
+// the time of day unless rootPassword is given. Output() is smbd's.
+class SambaServer : public PeerDaemon {
+public:
+    explicit SambaServer(const SambaOptions& options = {});
+    std::string RpcServerOutput() const { return rpcServer_ ? rpcServer_->Output() : std::string(); }
+
+private:
+    std::unique_ptr<BackgroundProcess> rpcServer_;
 };
 
 }  // namespace kairovel::testing

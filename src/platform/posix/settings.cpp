@@ -18,4 +18,6 @@ std::string ClockKind() { return Setting("KAIROVEL_CLOCK", "system"); }
 
 std::filesystem::path SyslogSocketPath() { return Setting("KAIROVEL_SYSLOG", "/dev/log"); }
 
+std::filesystem::path NetworkCredentialsFile() { return Setting("KAIROVEL_NETAPI_CREDENTIALS", ""); }
+
 }  // namespace kairovel::platform

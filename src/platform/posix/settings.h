@@ -14,5 +14,9 @@ std::filesystem::path StateRoot();
 std::string ClockKind();
 // KAIROVEL_SYSLOG: the event log stand-in's syslog socket. Default /dev/log.
 std::filesystem::path SyslogSocketPath();
+// KAIROVEL_NETAPI_CREDENTIALS: a file with the account that the network
+// management calls log on with ("username = ", "password = ", "domain = "
+// lines). Default empty: they log on anonymously.
+std::filesystem::path NetworkCredentialsFile();
 
 }  // namespace kairovel::platform
