@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "sources/source_factory.h"
 #include "sync/active_sources.h"
+#include "timebase/numeric.h"
 #include "timebase/time_value.h"
 
 namespace kairovel {
@@ -16,33 +17,12 @@ namespace {
 
 constexpr std::size_t kPrefixLength = 2;
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; }
-
-// The leading decimal integer of a count text, as a C library's atoi reads it:
-// blanks, a sign, digits up to the first other character; 0 without digits.
-// Beyond the 32-bit range it stays at the range's end instead of overflowing.
-std::int32_t LeadingInteger(std::wstring_view text) {
-    constexpr std::int64_t kLargestMagnitude = std::int64_t{1} << 31;
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
-    const bool negative = i < text.size() && text[i] == L'-';
-    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) ++i;
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - L'0');
-        if (magnitude > kLargestMagnitude) magnitude = kLargestMagnitude;
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    return static_cast<std::int32_t>(value > INT32_MAX ? INT32_MAX : value);
-}
-
 // The sample count of a count text: 0 becomes 1, and anything above 20 (a
 // negative count read as unsigned is) becomes 20.
 std::uint32_t SampleCount(std::wstring_view text) {
-    const auto count = static_cast<std::uint32_t>(LeadingInteger(text));
-    if (count < kSmallestSampleCount) return kSmallestSampleCount;
-    if (count > kLargestSampleCount) return kLargestSampleCount;
-    return count;
+    const std::int64_t number = LeadingDecimalNumber(text);
+    if (number < 0 || number > kLargestSampleCount) return kLargestSampleCount;
+    return number < kSmallestSampleCount ? kSmallestSampleCount : static_cast<std::uint32_t>(number);
 }
 
 }  // namespace

@@ -335,10 +335,14 @@ TEST_F(ImmediateRun, CtrlCDuringASlewPutsTheAdjustmentBack) {
     EXPECT_EQ(program.Stop(), 128 + SIGINT);
     EXPECT_EQ(Shown("disabled"), 1.0);
     EXPECT_EQ(Shown("adjustment"), 100000.0);
-    // About a second of the ten-second window ran: part of the error is gone, most of it is left.
+#if !defined(__SANITIZE_THREAD__)
+    // About a second of the ten-second window ran: part of the error is gone,
+    // most of it is left. (ThreadSanitizer holds a signal back until the
+    // sleeping thread wakes, so there the window runs to its end first.)
     const double left = TrueError();
     EXPECT_LT(left, 3200 - 100);
     EXPECT_GT(left, 0);
+#endif
 }
 
 }  // namespace
