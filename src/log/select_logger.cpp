@@ -8,6 +8,7 @@
 #include "log/event_logger.h"
 #include "log/file_logger.h"
 #include "log/logger.h"
+#include "timebase/numeric.h"
 
 namespace kairovel {
 namespace {
@@ -23,24 +24,6 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     }
     return true;
-}
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r'; }
-
-// The leading decimal number of the text: blanks, an optional sign, digits up
-// to the first other character; 0 when there are none. The magnitude stops
-// growing far beyond any size, so a long run of digits cannot overflow.
-std::int64_t LeadingNumber(std::wstring_view text) {
-    constexpr std::int64_t kSaturation = std::int64_t{1} << 40;
-    std::size_t i = 0;
-    while (i < text.size() && IsBlank(text[i])) ++i;
-    const bool negative = i < text.size() && text[i] == L'-';
-    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) ++i;
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-        magnitude = std::min(magnitude * 10 + (text[i] - L'0'), kSaturation);
-    }
-    return negative ? -magnitude : magnitude;
 }
 
 std::unique_ptr<Logger> MakeDevice(std::wstring_view text, LogFileChoice& file) {
@@ -64,7 +47,7 @@ LogFileChoice ParseLogFileText(std::wstring_view text) {
     } else {
         if (comma > 0) choice.fileName = text.substr(0, comma);
         choice.sizeText = text.substr(comma + 1);
-        kilobytes = LeadingNumber(choice.sizeText);
+        kilobytes = LeadingDecimalNumber(choice.sizeText);
     }
     if (kilobytes < 0) {
         choice.sizeRefused = true;

@@ -1,12 +1,20 @@
 #include "shell/console_ctrl_handler.h"
 
+#include <string>
+
+#include "clock/local_clock.h"
+#include "log/logger.h"
 #include "shell/process_lifecycle.h"
 
 namespace kairovel {
 
 bool ConsoleCtrlHandler(std::uint32_t) {
-    // The local clock's time adjustment is put back here once this program
-    // can change it (the clock discipline); nothing in this build changes it.
+    // A slew this process started must not outlive it.
+    try {
+        TheLocalClock().Restore();
+    } catch (const std::wstring& message) {
+        Log(CurrentLogger(), LevelError, L"%s", message);
+    }
     ProcessShutdown();
     return false;
 }

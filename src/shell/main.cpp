@@ -2,10 +2,14 @@
 #include <string>
 #include <vector>
 
+#include "clock/local_clock.h"
 #include "platform/codepage.h"
 #include "shell/entry_point.h"
 
 int main(int argc, char** argv) {
+    // The local clock saves the time adjustment in force now, before anything
+    // can change it, and puts it back when the program ends.
+    kairovel::TheLocalClock();
     std::vector<std::wstring> arguments;
     for (int i = 0; i < argc; ++i) arguments.push_back(kairovel::platform::AnsiToWide(argv[i]));
     std::vector<const wchar_t*> pointers;

@@ -2,7 +2,9 @@
 
 #include "config/configuration.h"
 #include "log/logger.h"
+#include "log/select_logger.h"
 #include "shell/usage.h"
+#include "sync/immediate_mode.h"
 
 namespace kairovel {
 namespace {
@@ -13,12 +15,18 @@ using ModeAction = void (*)();
 // its action here; until then its switch is refused with an error.
 constexpr ModeAction ShowStatus = nullptr;           // the status display
 constexpr ModeAction RunControlOperation = nullptr;  // start, stop, parameters, test
-constexpr ModeAction RunImmediate = nullptr;         // the console device, then one synchronisation pass
 constexpr ModeAction InstallService = nullptr;       // the install sequence
 constexpr ModeAction RemoveService = nullptr;        // removal, then "Service stopped and removed"
 
 // /install with /remove is refused before anything is installed.
 void InstallUnlessRemoveToo();
+
+// The configured log device (the console when none is named, with the
+// configured threshold), then one synchronisation pass.
+void SynchronizeImmediately() {
+    SelectLogger(L"Console");
+    RunImmediate();
+}
 
 struct RunMode {
     std::uint32_t Configuration::*flag;
@@ -31,7 +39,7 @@ constexpr RunMode kRunModes[] = {
     {&Configuration::HelpFlag, L"?", PrintUsage},
     {&Configuration::StatusFlag, L"status", ShowStatus},
     {&Configuration::ControlFlag, L"control", RunControlOperation},
-    {&Configuration::ImmediateFlag, L"immediate", RunImmediate},
+    {&Configuration::ImmediateFlag, L"immediate", SynchronizeImmediately},
     {&Configuration::InstallFlag, L"install", InstallUnlessRemoveToo},
     {&Configuration::RemoveFlag, L"remove", RemoveService},
 };

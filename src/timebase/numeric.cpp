@@ -1,5 +1,6 @@
 #include "timebase/numeric.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kairovel {
@@ -13,6 +14,22 @@ int DaysInMonth(int month, int year) {
     static constexpr int kLeap[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12) return 0;
     return (IsLeapYear(year) ? kLeap : kOrdinary)[month - 1];
+}
+
+std::int64_t LeadingDecimalNumber(std::wstring_view text) {
+    constexpr std::int64_t kSaturation = std::int64_t{1} << 40;
+    const auto isBlank = [](wchar_t c) {
+        return c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'\f' || c == L'\r';
+    };
+    std::size_t i = 0;
+    while (i < text.size() && isBlank(text[i])) ++i;
+    const bool negative = i < text.size() && text[i] == L'-';
+    if (i < text.size() && (text[i] == L'-' || text[i] == L'+')) ++i;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - L'0'), kSaturation);
+    }
+    return negative ? -magnitude : magnitude;
 }
 
 std::uint32_t RoundToUnsigned(double x) {

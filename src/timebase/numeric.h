@@ -2,12 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace kairovel {
 
 bool IsLeapYear(int year);               // the Gregorian rule: 1900 no, 2000 yes
 int DaysInYear(int year);                // 365 or 366
 int DaysInMonth(int month, int year);    // month 1 to 12
+
+// The leading decimal number of a text: blanks, an optional sign, digits up
+// to the first other character; 0 when there are none. The magnitude stops
+// growing at 2^40, far beyond any count, so a long run of digits cannot overflow.
+std::int64_t LeadingDecimalNumber(std::wstring_view text);
 
 // x + 0.5 truncated toward zero, keeping the low 32 bits: rounding half up for
 // the non-negative values that occur. NaN gives 0.

@@ -79,7 +79,6 @@ TEST_F(CommandLine, RefusalsAreNotErrors) {
 TEST_F(CommandLine, ModesOfLaterPartsAreRefusedWithAnError) {
     EXPECT_RUN(Kairovel({"/status"}), "The /status switch is not available in this build\n", 1);
     EXPECT_RUN(Kairovel({"/control=start"}), "The /control switch is not available in this build\n", 1);
-    EXPECT_RUN(Kairovel({"/immediate", "/tcp_machine=127.0.0.1"}), "The /immediate switch is not available in this build\n", 1);
     EXPECT_RUN(Kairovel({"/install"}), "The /install switch is not available in this build\n", 1);
     EXPECT_RUN(Kairovel({"/remove"}), "The /remove switch is not available in this build\n", 1);
 }

@@ -16,6 +16,7 @@
 #include "platform/console.h"
 #include "platform/console_control.h"
 #include "platform/last_error.h"
+#include "platform/privilege.h"
 #include "platform/process.h"
 #include "platform/service_dispatcher.h"
 #include "platform/win_types.h"
@@ -72,6 +73,18 @@ public:
     std::vector<std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>> entries;
 };
 
+// A process that may not open its access token: the immediate mode ends at
+// its first step, before it starts its TIME server or asks any source.
+class RefusingPrivileges final : public platform::PrivilegeFacility {
+public:
+    bool OpenProcessToken(std::uint32_t, platform::HANDLE&) override {
+        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
+        return false;
+    }
+    bool LookupPrivilegeValueW(const wchar_t*, const wchar_t*, platform::LUID&) override { return false; }
+    bool AdjustTokenPrivileges(platform::HANDLE, const platform::LUID&, std::uint32_t) override { return false; }
+};
+
 class EntryPointTest : public ::testing::Test {
 protected:
     void SetUp() override { TheConfiguration() = Configuration{}; }
@@ -96,6 +109,8 @@ protected:
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
     platform::ScopedFacility<platform::ConsoleControlFacility> useControl_{control_};
     platform::ScopedFacility<platform::ServiceDispatcherFacility> useDispatcher_{dispatcher_};
+    RefusingPrivileges privileges_;
+    platform::ScopedFacility<platform::PrivilegeFacility> usePrivileges_{privileges_};
 };
 
 TEST_F(EntryPointTest, TheCommandLineLife) {
@@ -121,7 +136,8 @@ TEST_F(EntryPointTest, RunModesAreTriedInOrderOfPrecedence) {
         {L"k /install /remove /immediate /control /status /?", UsageText(), 0},
         {L"k /install /remove /immediate /control=stop /status", L"The /status switch is not available in this build\n", 1},
         {L"k /install /remove /immediate /control=stop", L"The /control switch is not available in this build\n", 1},
-        {L"k /install /remove /immediate", L"The /immediate switch is not available in this build\n", 1},
+        // The immediate mode logs its own errors: the exit code stays 0.
+        {L"k /install /remove /immediate", L"Error 5 from OpenProcessToken\n", 0},
         {L"k /remove /install", L"cannot specify /install and /remove\n", 0},
         {L"k /install", L"The /install switch is not available in this build\n", 1},
         {L"k /remove", L"The /remove switch is not available in this build\n", 1},
