@@ -3,6 +3,9 @@
 
 #include <gmock/gmock.h>
 
+#include "sources/nt_time_source.h"
+#include "sources/ntp_client.h"
+#include "sources/time_protocol_clients.h"
 #include "support/raised.h"
 #include "sync_fixture.h"
 
@@ -173,14 +176,13 @@ TEST_F(AcquisitionTest, EachAttemptGetsAClientOfTheDescriptorsKind) {
     EXPECT_EQ(sources_.Created()[2], (std::pair<SourceKind, std::wstring>{SourceKind::NtpMachine, L""}));
 }
 
-TEST(NetworkSourceFactory, NtSourcesAreRefusedWithAClearError) {
+TEST(NetworkSourceFactory, EachKindGetsItsClientClass) {
     NetworkSourceFactory factory;
-    EXPECT_EQ(RaisedText([&] { factory.CreateSource(SourceKind::Domain, L""); }),
-              L"NT machine and domain sources are not available in this build");
-    EXPECT_EQ(RaisedText([&] { factory.CreateSource(SourceKind::NtMachine, L"\\\\srv"); }),
-              L"NT machine and domain sources are not available in this build");
-    EXPECT_NE(factory.CreateSource(SourceKind::NtpMachine, L"127.0.0.1"), nullptr);
-    EXPECT_NE(factory.CreateSource(SourceKind::UdpMachine, L"127.0.0.1"), nullptr);
+    EXPECT_NE(dynamic_cast<NtTimeSource*>(factory.CreateSource(SourceKind::Domain, L"").get()), nullptr);
+    EXPECT_NE(dynamic_cast<NtTimeSource*>(factory.CreateSource(SourceKind::NtMachine, L"\\\\srv").get()), nullptr);
+    EXPECT_NE(dynamic_cast<TcpTimeSource*>(factory.CreateSource(SourceKind::TcpMachine, L"127.0.0.1").get()), nullptr);
+    EXPECT_NE(dynamic_cast<NtpTimeSource*>(factory.CreateSource(SourceKind::NtpMachine, L"127.0.0.1").get()), nullptr);
+    EXPECT_NE(dynamic_cast<UdpTimeSource*>(factory.CreateSource(SourceKind::UdpMachine, L"127.0.0.1").get()), nullptr);
 }
 
 }  // namespace
