@@ -1,5 +1,6 @@
 #include "config/argument_source.h"
 
+#include "config/text_case.h"
 #include "config/url_reader.h"
 #include "platform/codepage.h"
 
@@ -13,7 +14,6 @@ constexpr std::wstring_view kLineWhiteSpace = L" \t\r\n\v\f";
 
 bool IsWordSeparator(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
 // One line of a parameter file, up to its end of line. Lines end at a line
 // feed, a carriage return or both together, so files written on any system
@@ -126,12 +126,7 @@ bool ArgumentSource::HasPrefix() const {
 bool ArgumentSource::MatchesKeyword(std::wstring_view keyword) const {
     const std::wstring& argument = CurrentArgument();
     if (argument.empty()) return false;
-    const std::wstring_view rest = std::wstring_view(argument).substr(1);
-    if (rest.size() < keyword.size()) return false;
-    for (std::size_t i = 0; i < keyword.size(); ++i) {
-        if (AsciiUpper(rest[i]) != AsciiUpper(keyword[i])) return false;
-    }
-    return true;
+    return StartsWithIgnoringCase(std::wstring_view(argument).substr(1), keyword);
 }
 
 bool ArgumentSource::HasValue() const {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/argument_drivers.h"
+#include "config/text_case.h"
 #include "log/logger.h"
 #include "platform/codepage.h"
 
@@ -44,16 +45,6 @@ Scan ScanDecimal(std::basic_string_view<Char> text, std::size_t& at, std::int32_
     const std::int64_t signedValue = negative ? -magnitude : std::min<std::int64_t>(magnitude, kLimit - 1);
     value = static_cast<std::int32_t>(signedValue);
     return Scan::Number;
-}
-
-wchar_t AsciiUpper(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view word) {
-    if (text.size() != word.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (AsciiUpper(text[i]) != AsciiUpper(word[i])) return false;
-    }
-    return true;
 }
 
 // Adding a source (keywords 1 to 5).

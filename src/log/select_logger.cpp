@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "config/configuration.h"
+#include "config/text_case.h"
 #include "log/console_logger.h"
 #include "log/event_logger.h"
 #include "log/file_logger.h"
@@ -15,16 +16,6 @@ namespace {
 
 constexpr wchar_t kEventSourceName[] = L"Kairovel";
 constexpr std::uint64_t kBytesPerKilobyte = 1024;
-
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-    }
-    return true;
-}
 
 std::unique_ptr<Logger> MakeDevice(std::wstring_view text, LogFileChoice& file) {
     if (EqualsIgnoringCase(text, L"Console")) return std::make_unique<ConsoleLogger>();

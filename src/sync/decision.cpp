@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "config/configuration.h"
+#include "config/text_case.h"
 #include "log/logger.h"
 #include "platform/process.h"
 #include "sync/acquisition.h"
@@ -17,17 +18,9 @@ namespace {
 constexpr wchar_t kOwnDomainSource[] = L"D,";
 constexpr wchar_t kConsoleDevice[] = L"Console";
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
 // Whether the configured log device is the console: none named, or "Console" in any case.
 bool LogsToConsole(const std::wstring& device) {
-    if (device.empty()) return true;
-    const std::wstring_view console = kConsoleDevice;
-    if (device.size() != console.size()) return false;
-    for (std::size_t i = 0; i < device.size(); ++i) {
-        if (AsciiLower(device[i]) != AsciiLower(console[i])) return false;
-    }
-    return true;
+    return device.empty() || EqualsIgnoringCase(device, kConsoleDevice);
 }
 
 // The magnitude of a deviation; the most negative one has no signed magnitude.
