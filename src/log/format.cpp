@@ -24,32 +24,32 @@ void Pad(std::wstring& out, std::wstring_view body, const Conversion& conversion
     if (conversion.leftAlign) out.append(fill, L' ');
 }
 
-// The narrow printf specification of a numeric conversion, with the given C length modifier.
+// The narrow printf format of one numeric conversion, with the given C length modifier.
 std::string NarrowSpec(const Conversion& conversion, const char* length) {
-    std::string spec = "%";
-    if (conversion.leftAlign) spec += '-';
-    if (conversion.zeroPad) spec += '0';
-    if (conversion.plusSign) spec += '+';
-    if (conversion.spaceSign) spec += ' ';
-    if (conversion.alternate) spec += '#';
-    if (conversion.width >= 0) spec += std::to_string(conversion.width);
-    if (conversion.precision >= 0) spec += '.' + std::to_string(conversion.precision);
-    spec += length;
-    spec += static_cast<char>(conversion.type);
-    return spec;
+    std::string printfFormat = "%";
+    if (conversion.leftAlign) printfFormat += '-';
+    if (conversion.zeroPad) printfFormat += '0';
+    if (conversion.plusSign) printfFormat += '+';
+    if (conversion.spaceSign) printfFormat += ' ';
+    if (conversion.alternate) printfFormat += '#';
+    if (conversion.width >= 0) printfFormat += std::to_string(conversion.width);
+    if (conversion.precision >= 0) printfFormat += '.' + std::to_string(conversion.precision);
+    printfFormat += length;
+    printfFormat += static_cast<char>(conversion.type);
+    return printfFormat;
 }
 
 template <class T>
-void AppendPrintf(std::wstring& out, const std::string& spec, T value) {
+void AppendPrintf(std::wstring& out, const std::string& printfFormat, T value) {
     char small[64];
-    const int needed = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int needed = std::snprintf(small, sizeof small, printfFormat.c_str(), value);
     if (needed < 0) return;
     std::string text;
     if (static_cast<std::size_t>(needed) < sizeof small) {
         text.assign(small, static_cast<std::size_t>(needed));
     } else {
         text.resize(static_cast<std::size_t>(needed) + 1);
-        std::snprintf(text.data(), text.size(), spec.c_str(), value);
+        std::snprintf(text.data(), text.size(), printfFormat.c_str(), value);
         text.resize(static_cast<std::size_t>(needed));
     }
     out.append(text.begin(), text.end());  // printf's numeric output is ASCII

@@ -40,7 +40,7 @@ std::optional<std::wstring> FormatEventMessage(std::uint32_t eventId, std::span<
             if (i + 1 < text.size() && IsDigit(text[i + 1]) && number * 10 + (text[i + 1] - L'0') <= kMostInsertions) {
                 number = number * 10 + static_cast<std::size_t>(text[++i] - L'0');
             }
-            // A printf-style "!spec!" after the number: strings are put in as they are.
+            // A printf-style "!format!" after the number: strings are put in as they are.
             if (i + 1 < text.size() && text[i + 1] == L'!') {
                 const std::size_t close = text.find(L'!', i + 2);
                 if (close != std::wstring_view::npos) i = close;
