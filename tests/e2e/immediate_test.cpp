@@ -34,6 +34,14 @@ using ::testing::HasSubstr;
 // What the NTP corrections must leave of the clock's error, in milliseconds:
 // the millisecond resolution of the times compared and of the clock setting.
 constexpr double kNtpLimitMilliseconds = 2.0;
+// The clock errors the tests start from lie in the middle of a millisecond.
+// The program reads and sets the clock in whole milliseconds, and both
+// truncations leave the clock behind: from an error of whole milliseconds a
+// correction can end almost 2 ms behind by that arithmetic alone, and the
+// moment between reading the clock and setting it (longer on a busy machine or
+// under a sanitizer) then takes it past 2 ms. From the middle of a millisecond
+// the arithmetic leaves at most 1.5 ms either way.
+constexpr double kHalfMillisecond = 0.5;
 // TIME replies carry whole seconds: the deviation measured is up to a second
 // too large, so a correction leaves the clock up to a second behind.
 constexpr double kTimeLimitMilliseconds = 1000.0 + kNtpLimitMilliseconds;
@@ -112,7 +120,7 @@ TEST_F(ImmediateRun, NtpSlewLeavesTheClockWithinTwoMillisecondsWhileTheTimeServe
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     // A slew ends when the program wakes up after its window: every millisecond
     // it wakes late costs the rate's share of a millisecond (100 per mille here).
-    SetClock(1000, 40);
+    SetClock(1000 + kHalfMillisecond, 40);
     BackgroundProcess program({KAIROVEL_BINARY, "/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20", "/trace=debug"},
                               Options());
     // The acquisition takes about half a second; then the 10 s window runs.
@@ -141,7 +149,7 @@ TEST_F(ImmediateRun, NtpSlewLeavesTheClockWithinTwoMillisecondsWhileTheTimeServe
 TEST_F(ImmediateRun, NtpStepLeavesTheClockWithinTwoMilliseconds) {
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    SetClock(3200, 40);
+    SetClock(3200 + kHalfMillisecond, 40);
     const ProcessResult r = Kairovel({"/immediate", "/ntp_machine=127.0.0.1", "/adjust=no", "/trace=debug"});
     EXPECT_EQ(r.exitCode, 0) << r.standardOutput;
     EXPECT_THAT(r.standardOutput, ::testing::ContainsRegex("Incrementing time by -3[12][0-9][0-9] milliseconds\n"));
@@ -155,7 +163,7 @@ TEST_F(ImmediateRun, NtpStepLeavesTheClockWithinTwoMilliseconds) {
 TEST_F(ImmediateRun, TimeOverTcpSlewsAndTimeOverUdpSteps) {
     const XinetdTimeServer xinetd;
     ASSERT_TRUE(xinetd.Ready()) << xinetd.Output();
-    SetClock(3200, 40);
+    SetClock(3200 + kHalfMillisecond, 40);
     ProcessResult r = Kairovel({"/immediate", "/tcp_machine=127.0.0.1", "/period=0:0:10", "/trace=debug"});
     EXPECT_EQ(r.exitCode, 0) << r.standardOutput;
     EXPECT_THAT(r.standardOutput, HasSubstr("Clock will be adjusted over approx. 5 seconds...\n"));
@@ -167,7 +175,7 @@ TEST_F(ImmediateRun, TimeOverTcpSlewsAndTimeOverUdpSteps) {
     EXPECT_LE(left, kNtpLimitMilliseconds) << r.standardOutput;
     EXPECT_GT(left, -kTimeLimitMilliseconds) << r.standardOutput;
 
-    SetClock(-2500, 40);
+    SetClock(-2500 - kHalfMillisecond, 40);
     r = Kairovel({"/immediate", "/udp_machine=127.0.0.1", "/adjust=no", "/trace=debug"});
     EXPECT_EQ(r.exitCode, 0) << r.standardOutput;
     EXPECT_THAT(r.standardOutput, HasSubstr("Incrementing time by "));
@@ -302,7 +310,7 @@ TEST_F(ImmediateRun, SelectionKeepsTheFastPeer) {
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     const SlowNtpLink slow(200ms);
     ASSERT_TRUE(slow.Ready());
-    SetClock(1500, 0);
+    SetClock(1500 + kHalfMillisecond, 0);
     const ProcessResult r = Kairovel({"/immediate", "/ntp_machine=127.0.0.2", "/ntp_machine=127.0.0.1", "/select=1,1",
                                       "/adjust=no", "/trace=debug"});
     EXPECT_EQ(r.exitCode, 0) << r.standardOutput;
