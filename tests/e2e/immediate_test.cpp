@@ -46,6 +46,17 @@ constexpr double kHalfMillisecond = 0.5;
 // too large, so a correction leaves the clock up to a second behind.
 constexpr double kTimeLimitMilliseconds = 1000.0 + kNtpLimitMilliseconds;
 
+// The program with its arguments, run with the real-time scheduler where the
+// machine grants it. The figures below are the program's own accuracy; on a
+// busy machine a process of normal priority is also held up between reading
+// the clock and setting it, or wakes late at the end of a slew.
+std::vector<std::string> Program(std::vector<std::string> arguments) {
+    static const bool realTime = RunProcess({"chrt", "-f", "20", "true"}).exitCode == 0;
+    arguments.insert(arguments.begin(), KAIROVEL_BINARY);
+    if (realTime) arguments.insert(arguments.begin(), {"chrt", "-f", "20"});
+    return arguments;
+}
+
 class ImmediateRun : public ::testing::Test {
 protected:
     ProcessOptions Options() const {
@@ -56,10 +67,7 @@ protected:
         options.timeout = 60s;
         return options;
     }
-    ProcessResult Kairovel(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), KAIROVEL_BINARY);
-        return RunProcess(arguments, Options());
-    }
+    ProcessResult Kairovel(std::vector<std::string> arguments) { return RunProcess(Program(arguments), Options()); }
     std::string SimClock(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), KAIROVEL_SIMCLOCK);
         const ProcessResult r = RunProcess(arguments, Options());
@@ -121,7 +129,7 @@ TEST_F(ImmediateRun, NtpSlewLeavesTheClockWithinTwoMillisecondsWhileTheTimeServe
     // A slew ends when the program wakes up after its window: every millisecond
     // it wakes late costs the rate's share of a millisecond (100 per mille here).
     SetClock(1000 + kHalfMillisecond, 40);
-    BackgroundProcess program({KAIROVEL_BINARY, "/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20", "/trace=debug"},
+    BackgroundProcess program(Program({"/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20", "/trace=debug"}),
                               Options());
     // The acquisition takes about half a second; then the 10 s window runs.
     std::this_thread::sleep_for(2s);
@@ -330,7 +338,7 @@ TEST_F(ImmediateRun, CtrlCDuringASlewPutsTheAdjustmentBack) {
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     SetClock(3200, 0);
-    BackgroundProcess program({KAIROVEL_BINARY, "/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20"}, Options());
+    BackgroundProcess program(Program({"/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20"}), Options());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (program.Output().find("Clock will be adjusted") == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
