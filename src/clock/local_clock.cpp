@@ -185,12 +185,7 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
         freeRunDuration = static_cast<std::int32_t>(now.Minus(state_.LastAdjustTime).Milliseconds() / 1000);
     }
 
-    if (RoundToUnsigned(state_.ClockAdjust) == 0) {  // the base is not set yet: the platform's adjustment
-        bool disabled = false;
-        std::uint32_t adjustment = 0;
-        GetAdjustment(disabled, adjustment);
-        state_.ClockAdjust = adjustment;
-    }
+    state_.ClockAdjust = BaseAdjustment();
     const bool disabledBefore = [this] {
         const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
         return state_.platformDisabled;
@@ -274,15 +269,16 @@ void LocalClock::Restore() {
         state_.StartupDisabled ? 1 : 0);
 }
 
+double LocalClock::BaseAdjustment() {
+    if (RoundToUnsigned(state_.ClockAdjust) != 0) return state_.ClockAdjust;
+    bool disabled = false;
+    std::uint32_t adjustment = 0;
+    GetAdjustment(disabled, adjustment);
+    return adjustment;
+}
+
 bool LocalClock::CorrectionFitsPlatform(const TimeSpan& deviation, std::uint32_t seconds) {
-    double base = state_.ClockAdjust;
-    if (RoundToUnsigned(base) == 0) {
-        bool disabled = false;
-        std::uint32_t adjustment = 0;
-        GetAdjustment(disabled, adjustment);
-        base = adjustment;
-    }
-    const double correction = AdjustedIncrement(PerMille(deviation.Milliseconds(), seconds), base);
+    const double correction = AdjustedIncrement(PerMille(deviation.Milliseconds(), seconds), BaseAdjustment());
     std::uint32_t lowest = 0;
     std::uint32_t highest = 0;
     platform::Clock().GetSystemTimeAdjustmentRange(lowest, highest);

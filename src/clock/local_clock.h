@@ -99,6 +99,8 @@ public:
     const LocalClockState& state() const { return state_; }
 
 private:
+    // The base adjustment, or the platform's adjustment while the base is not set yet.
+    double BaseAdjustment();
     void ReadPlatformAdjustment(bool& disabled, std::uint32_t& adjustment);
     void SetAdjustmentLocked(bool disabled, std::uint32_t adjustment);
 

@@ -14,7 +14,6 @@ constexpr std::wstring_view kLineWhiteSpace = L" \t\r\n\v\f";
 
 bool IsWordSeparator(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-
 // One line of a parameter file, up to its end of line. Lines end at a line
 // feed, a carriage return or both together, so files written on any system
 // read alike. A line longer than kMaxLineBytes gives its first kMaxLineBytes

@@ -13,7 +13,11 @@
 namespace kairovel {
 
 struct StartTime {
-    std::uint16_t hours = 24;  // 0 to 23: a local time of day; 24 or more: a delay of (hours - 24):minutes:seconds
+    // Hours below this are a local time of day; this many or more are a delay
+    // of (hours - kDelayHours):minutes:seconds from start-up.
+    static constexpr std::uint16_t kDelayHours = 24;
+
+    std::uint16_t hours = kDelayHours;  // the default: no delay at all
     std::uint16_t minutes = 0;
     std::uint16_t seconds = 0;
 };

@@ -82,10 +82,9 @@ void ParseAt(const ArgumentSource& source) {
     if (!source.HasValue()) return;
     const std::wstring value = source.ArgumentValue();
     StartTime& at = TheConfiguration().AtTime;
-    constexpr std::uint16_t kDelayHoursBase = 24;  // hours of 24 or more mean a delay from start-up
     if (!value.empty() && value[0] == L'+') {
         ParseTimeTriple(std::wstring_view(value).substr(1), at);
-        at.hours = static_cast<std::uint16_t>(at.hours + kDelayHoursBase);
+        at.hours = static_cast<std::uint16_t>(at.hours + StartTime::kDelayHours);
     } else {
         ParseTimeTriple(value, at);
     }

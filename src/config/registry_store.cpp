@@ -364,7 +364,7 @@ void ListConfiguredParameters() {
     const std::uint32_t period = configuration.Period;
     PrintText(Format(L"Period: %02d:%02d:%02d\n", period / 3600, (period / 60) % 60, period % 60));
     const StartTime& at = configuration.AtTime;
-    const std::uint16_t kDelayHours = 24;  // hours of 24 or more: a delay from start-up
+    constexpr std::uint16_t kDelayHours = StartTime::kDelayHours;
     PrintText(Format(L"AtTime: %s%02d:%02d:%02d\n", at.hours >= kDelayHours ? L"+" : L"", at.hours % kDelayHours,
                      at.minutes, at.seconds));
     PrintText(Format(L"AdjustFlag: %s\n", configuration.TimeAdjust != 0 ? L"yes" : L"no"));

@@ -11,6 +11,8 @@
 namespace kairovel {
 namespace {
 
+using log_file::kHeaderSize;
+
 // The highest offset a line may end at: positions stay positive in the header's %d.
 constexpr std::uint64_t kLargestPosition = 0x7FFFFFFF;
 
@@ -86,7 +88,7 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
     // A line that passes the wrap size is the file's last; the marker goes to
     // the start. A line that starts right after the header stays where it is
     // however long it is, since the marker would overwrite it.
-    const bool wraps = end > maxSize_ && position_ > static_cast<std::uint32_t>(headerSize_);
+    const bool wraps = end > maxSize_ && position_ > kHeaderSize;
     const std::uint32_t oldPosition = position_;
     std::uint32_t written = 0;
     std::uint32_t newPosition = 0;

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "log/log_file_layout.h"
 #include "log/logger.h"
 #include "platform/win_types.h"
 
@@ -23,7 +24,6 @@ namespace kairovel {
 
 class FileLogger final : public Logger {
 public:
-    static constexpr std::int32_t kHeaderSize = 80;
     // The largest wrap size, in bytes: every position stays a positive 32-bit
     // number in the header, with room for a line of any sensible length.
     static constexpr std::uint32_t kLargestMaxSize = 1u << 30;
@@ -48,10 +48,9 @@ private:
     void WriteHeader(std::uint32_t position);
     void TakeBackLine(std::uint32_t oldPosition, std::uint32_t oldSize);
 
-    const std::int32_t headerSize_ = kHeaderSize;
     platform::HANDLE file_ = platform::INVALID_HANDLE_VALUE;
     std::uint32_t maxSize_;
-    std::uint32_t position_ = kHeaderSize;  // where the end marker stands: the next line's offset
+    std::uint32_t position_ = log_file::kHeaderSize;  // where the end marker stands: the next line's offset
     std::mutex mutex_;                      // one line at a time
 };
 

@@ -25,7 +25,7 @@ void Pad(std::wstring& out, std::wstring_view body, const Conversion& conversion
 }
 
 // The narrow printf format of one numeric conversion, with the given C length modifier.
-std::string NarrowSpec(const Conversion& conversion, const char* length) {
+std::string NarrowPrintfFormat(const Conversion& conversion, const char* length) {
     std::string printfFormat = "%";
     if (conversion.leftAlign) printfFormat += '-';
     if (conversion.zeroPad) printfFormat += '0';
@@ -58,14 +58,14 @@ void AppendPrintf(std::wstring& out, const std::string& printfFormat, T value) {
 void AppendInteger(std::wstring& out, const Conversion& conversion, std::uint64_t bits) {
     const bool isSigned = conversion.type == L'd' || conversion.type == L'i';
     if (conversion.wide64) {
-        if (isSigned) AppendPrintf(out, NarrowSpec(conversion, "ll"), static_cast<long long>(bits));
-        else AppendPrintf(out, NarrowSpec(conversion, "ll"), static_cast<unsigned long long>(bits));
+        if (isSigned) AppendPrintf(out, NarrowPrintfFormat(conversion, "ll"), static_cast<long long>(bits));
+        else AppendPrintf(out, NarrowPrintfFormat(conversion, "ll"), static_cast<unsigned long long>(bits));
     } else if (conversion.half) {
-        if (isSigned) AppendPrintf(out, NarrowSpec(conversion, ""), static_cast<int>(static_cast<std::int16_t>(bits)));
-        else AppendPrintf(out, NarrowSpec(conversion, ""), static_cast<unsigned>(static_cast<std::uint16_t>(bits)));
+        if (isSigned) AppendPrintf(out, NarrowPrintfFormat(conversion, ""), static_cast<int>(static_cast<std::int16_t>(bits)));
+        else AppendPrintf(out, NarrowPrintfFormat(conversion, ""), static_cast<unsigned>(static_cast<std::uint16_t>(bits)));
     } else {
-        if (isSigned) AppendPrintf(out, NarrowSpec(conversion, ""), static_cast<int>(static_cast<std::int32_t>(bits)));
-        else AppendPrintf(out, NarrowSpec(conversion, ""), static_cast<unsigned>(static_cast<std::uint32_t>(bits)));
+        if (isSigned) AppendPrintf(out, NarrowPrintfFormat(conversion, ""), static_cast<int>(static_cast<std::int32_t>(bits)));
+        else AppendPrintf(out, NarrowPrintfFormat(conversion, ""), static_cast<unsigned>(static_cast<std::uint32_t>(bits)));
     }
 }
 
@@ -89,7 +89,7 @@ void AppendOne(std::wstring& out, const Conversion& conversion, const FormatArgu
         case L'E':
         case L'g':
         case L'G':
-            AppendPrintf(out, NarrowSpec(conversion, ""), argument.floating());
+            AppendPrintf(out, NarrowPrintfFormat(conversion, ""), argument.floating());
             return;
         default:
             AppendInteger(out, conversion, argument.bits());

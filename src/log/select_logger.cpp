@@ -63,8 +63,10 @@ void SelectLogger(std::wstring_view defaultDevice) {
     ReplaceCurrentLogger(MakeDevice(text, file));
     CurrentLogger()->SetThreshold(configuration.Trace);
     if (file.sizeRefused) {
+        // Only a file device refuses a size; an existing file wraps at the size its header gives.
+        const auto& device = static_cast<const FileLogger&>(*CurrentLogger());
         Log(CurrentLogger(), LevelError, L"Log file size \"%s\" is out of range; the file wraps at %u bytes",
-            file.sizeText, file.maxSize);
+            file.sizeText, device.maxSize());
     }
 }
 

@@ -3,13 +3,9 @@
 #include "log/logger.h"
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
+#include "shell/program.h"
 
 namespace kairovel {
-namespace {
-
-constexpr wchar_t kServiceName[] = L"Kairovel";
-
-}  // namespace
 
 std::wstring_view ServiceStateText(std::uint32_t state) {
     switch (state) {
@@ -38,7 +34,7 @@ std::wstring ServiceStatusText() {
     const platform::ScopedServiceHandle control(
         manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS));
     const platform::ScopedServiceHandle service(
-        manager.OpenServiceW(control.get(), kServiceName, platform::SERVICE_QUERY_STATUS));
+        manager.OpenServiceW(control.get(), std::wstring(ServiceName).c_str(), platform::SERVICE_QUERY_STATUS));
     if (!service) RaiseError(L"OpenService failed (0x%02x)", platform::GetLastError());
     platform::SERVICE_STATUS status;
     if (!manager.QueryServiceStatus(service.get(), status)) {

@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/sim/virtual_clock.h"
 #include "support/raised.h"
+#include "support/recording_logger.h"
 
 namespace kairovel {
 namespace {
@@ -27,12 +28,6 @@ using testing::RaisedText;
 constexpr std::uint32_t kWindow = 1800;    // seconds
 constexpr std::uint32_t kFreeRun = 27000;  // seconds
 constexpr std::int64_t kSecond = 1000;     // milliseconds
-
-class RecordingLogger final : public Logger {
-public:
-    void Write(LogLevel, const std::wstring& message) override { lines.push_back(message); }
-    std::vector<std::wstring> lines;
-};
 
 // Records the working-set calls with the virtual time they were made at.
 class RecordingProcess final : public platform::ProcessFacility {
@@ -73,22 +68,13 @@ public:
 
 class LocalClockTest : public ::testing::Test {
 protected:
-    LocalClockTest() {
-        auto device = std::make_unique<RecordingLogger>();
-        device->SetThreshold(LevelTrace);
-        log_ = device.get();
-        ReplaceCurrentLogger(std::move(device));
-        TheConfiguration() = Configuration{};
-    }
-    ~LocalClockTest() override {
-        CloseCurrentLogger();
-        TheConfiguration() = Configuration{};
-    }
+    LocalClockTest() { TheConfiguration() = Configuration{}; }
+    ~LocalClockTest() override { TheConfiguration() = Configuration{}; }
 
-    const std::vector<std::wstring>& Lines() const { return log_->lines; }
-    std::vector<std::wstring> LinesContaining(const std::wstring& text) const {
+    std::vector<std::wstring> Lines() { return log_.Texts(); }
+    std::vector<std::wstring> LinesContaining(const std::wstring& text) {
         std::vector<std::wstring> found;
-        for (const std::wstring& line : log_->lines) {
+        for (const std::wstring& line : log_.Texts()) {
             if (line.find(text) != std::wstring::npos) found.push_back(line);
         }
         return found;
@@ -120,7 +106,7 @@ protected:
     RecordingProcess process_{clock_};
     platform::ScopedFacility<platform::ProcessFacility> processScope_{process_};
     LocalClockState state_;
-    RecordingLogger* log_ = nullptr;
+    testing::ScopedRecordingLogger log_;
 };
 
 TEST_F(LocalClockTest, WorkedExampleSlewsThenCompensatesTheDrift) {
@@ -136,7 +122,7 @@ TEST_F(LocalClockTest, WorkedExampleSlewsThenCompensatesTheDrift) {
     // The free run: the clock gains 900 ms.
     clock_.Advance(std::uint64_t{kFreeRun} * kSecond);
     clock_.SetTrueErrorMilliseconds(900);
-    log_->lines.clear();
+    log_.Clear();
     process_.calls.clear();
     const std::size_t first = Changes();
     const std::int64_t start = clock_.ElapsedMilliseconds() / kSecond;
@@ -267,7 +253,7 @@ TEST_F(LocalClockTest, StoredAdjustmentIsUsedOnlyWithinFourPerMilleOfTheStartUp)
         MemoryStore store;
         store.stored = c.stored;
         const std::size_t changes = Changes();
-        log_->lines.clear();
+        log_.Clear();
         clock.UseStoredAdjustment(store);
         ASSERT_EQ(Lines().size(), 1u);
         if (c.used) {
@@ -389,7 +375,7 @@ TEST_F(LocalClockTest, RestoreAdjustmentModesChooseTheWordAndTheBase) {
         clock.Adjust(TimeSpan(0), kWindow, kFreeRun);
         const TimeValue target = state.LastAdjustTime.Plus(TimeSpan(std::int64_t{kFreeRun} * kSecond));
         ASSERT_TRUE(platform::Clock().SetSystemTime(target.Calendar()));
-        log_->lines.clear();
+        log_.Clear();
         clock.Adjust(TimeSpan(900), kWindow, kFreeRun);
         EXPECT_EQ(LinesContaining(L"Completed")[0],
                   Format(L"Completed time adjust. Adjustment is now %s. Clock adjust = 100000.000 to correct deviation "

@@ -141,6 +141,17 @@ TEST_F(SelectLoggerTest, ASizeThatCannotBeMeantIsNotTakenAndSaidSo) {
     EXPECT_EQ(content.messages,
               (std::vector<std::string>{"--start--",
                                         "Log file size \"-5\" is out of range; the file wraps at 10000 bytes"}));
+
+    // An existing file keeps the size it was made with, and the message says that one.
+    const auto older = dir / "older.log";
+    Configure(older.wstring() + L",64");
+    SelectLogger(L"Console");
+    Configure(older.wstring() + L",-5");
+    SelectLogger(L"Console");
+    const auto reopened = ReadLogFile(ReadFileBytes(older));
+    ASSERT_TRUE(reopened.wellFormed) << reopened.problem;
+    EXPECT_EQ(reopened.maxSize, 65536u);
+    EXPECT_EQ(reopened.messages.back(), "Log file size \"-5\" is out of range; the file wraps at 65536 bytes");
 }
 
 TEST_F(SelectLoggerTest, TheEventLogShowsEachLevelWithItsSeverity) {

@@ -2,7 +2,7 @@
 // control and dispatcher replaced by recording ones.
 #include "shell/entry_point.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -24,6 +24,7 @@
 #include "shell/program.h"
 #include "shell/service_life.h"
 #include "shell/usage.h"
+#include "support/recording_logger.h"
 
 namespace kairovel {
 namespace {
@@ -164,25 +165,16 @@ TEST_F(EntryPointTest, TheServiceLifeWithoutAControlManager) {
     EXPECT_TRUE(control_.installed.empty());
 }
 
-class RecordingLogger final : public Logger {
-public:
-    void Write(LogLevel level, const std::wstring& message) override { lines.emplace_back(level, message); }
-    std::vector<std::pair<LogLevel, std::wstring>> lines;
-};
-
 TEST(StopServiceWithError, LogsTheTextWithTheLastErrorCode) {
-    auto owned = std::make_unique<RecordingLogger>();
-    RecordingLogger* logger = owned.get();
-    ReplaceCurrentLogger(std::move(owned));
+    testing::ScopedRecordingLogger log;
     platform::SetLastError(5);
     StopServiceWithError(L"Error from CreateEvent");
     platform::SetLastError(0);
     StopServiceWithError(L"100% %d done");  // the text is an argument, never a format
-    ASSERT_EQ(logger->lines.size(), 2u);
-    EXPECT_EQ(logger->lines[0], (std::pair<LogLevel, std::wstring>{
-                                    LevelError, L"Service was stopped because Error from CreateEvent. Error code was 5"}));
-    EXPECT_EQ(logger->lines[1].second, L"Service was stopped because 100% %d done. Error code was 0");
-    CloseCurrentLogger();
+    ASSERT_EQ(log.Lines().size(), 2u);
+    EXPECT_THAT(log.Texts(LevelError),
+                ::testing::ElementsAre(L"Service was stopped because Error from CreateEvent. Error code was 5",
+                                       L"Service was stopped because 100% %d done. Error code was 0"));
 }
 
 TEST(ConsoleCtrlHandlerDeathTest, CtrlCEndsTheProgramAfterItsHandlerRan) {

@@ -84,13 +84,6 @@ TEST(SocketLayer, FailedStartupIsLoggedAndTheFirstSocketCallSaysWhy) {
     SocketsCleanup();
 }
 
-TEST(SocketLayer, ModuleStepsRunOnce) {
-    InitializeSocketLayer();
-    InitializeSocketLayer();
-    TerminateSocketLayer();
-    TerminateSocketLayer();
-}
-
 TEST(LookupService, PortsComeFromTheServiceDatabase) {
     const SocketLayerReference layer;
     EXPECT_EQ(LookupService("time", "tcp"), platform::htons(37));

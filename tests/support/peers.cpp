@@ -17,6 +17,11 @@ using namespace std::chrono_literals;
 
 constexpr auto kStartBound = 20s;                // how long a daemon may take to answer
 constexpr std::uint16_t kBroadcasterPort = 11123;  // chronyd's own server port while it broadcasts
+// chronyd runs with the real-time scheduler where the machine grants it (it
+// goes on without otherwise), so that on a busy machine it answers at once: a
+// reply held back lengthens the round trip, half of which a client takes off
+// the deviation it measures.
+constexpr char kChronyPriority[] = "20";
 
 void WriteText(const std::filesystem::path& path, const std::string& text) {
     std::ofstream out(path);
@@ -89,7 +94,8 @@ XinetdTimeServer::XinetdTimeServer(const std::string& clockOffset) {
 
 ChronyServer::ChronyServer(const std::string& clockOffset) {
     WriteText(folder_ / "chrony.conf", ChronyConfig(folder_, "allow 127.0.0.1\nport 123\n"));
-    Start({"chronyd", "-d", "-x", "-u", "root", "-f", (folder_ / "chrony.conf").string()}, clockOffset);
+    Start({"chronyd", "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
+          clockOffset);
     ready_ = WaitForNtpServer(kStartBound);
 }
 
@@ -97,7 +103,8 @@ ChronyBroadcaster::ChronyBroadcaster(const std::string& clockOffset) {
     WriteText(folder_ / "chrony.conf",
               ChronyConfig(folder_, "allow 127.0.0.1\nport " + std::to_string(kBroadcasterPort) +
                                         "\nbroadcast 1 127.255.255.255 123\n"));
-    Start({"chronyd", "-d", "-x", "-u", "root", "-f", (folder_ / "chrony.conf").string()}, clockOffset);
+    Start({"chronyd", "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
+          clockOffset);
     // The broadcasts themselves are what the listener waits for; here it is enough that chronyd runs.
     std::this_thread::sleep_for(200ms);
     ready_ = process_->Running();

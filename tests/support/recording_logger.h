@@ -29,6 +29,10 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
     }
+    void Clear() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
 
 private:
     std::mutex mutex_;
@@ -49,6 +53,12 @@ public:
     ScopedRecordingLogger& operator=(const ScopedRecordingLogger&) = delete;
 
     std::vector<RecordingDevice::Line> Lines() { return device_->Lines(); }
+    // The texts of every line, in order.
+    std::vector<std::wstring> Texts() {
+        std::vector<std::wstring> out;
+        for (const auto& line : device_->Lines()) out.push_back(line.text);
+        return out;
+    }
     // The texts of the lines of one level.
     std::vector<std::wstring> Texts(LogLevel level) {
         std::vector<std::wstring> out;
@@ -57,6 +67,9 @@ public:
         }
         return out;
     }
+
+    // Forgets the lines logged so far.
+    void Clear() { device_->Clear(); }
 
 private:
     RecordingDevice* device_;
