@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <thread>
 
 #include "platform/calendar.h"
@@ -84,6 +86,18 @@ TEST(VirtualClock, RangeRefusalAndHistoryStandInForOtherPlatforms) {
     EXPECT_TRUE(changes[0].disabled);
     EXPECT_EQ(changes[1].atMilliseconds, 2500);
     EXPECT_EQ(changes[1].adjustment, 110050u);
+}
+
+TEST(VirtualClock, TimeStopsAtTheLastInstantACountHolds) {
+    VirtualClock clock;
+    constexpr std::int64_t kLastElapsed = (0x7FFF'FFFF'FFFF'FFFF - VirtualClock::kDefaultStart) / 10'000;
+    clock.Advance(std::uint64_t{1} << 62);  // milliseconds whose 100-ns count no int64 holds
+    EXPECT_EQ(clock.ElapsedMilliseconds(), kLastElapsed);
+    clock.Advance(std::numeric_limits<std::uint64_t>::max());  // never backwards, never round again
+    EXPECT_EQ(clock.ElapsedMilliseconds(), kLastElapsed);
+    SYSTEMTIME last;
+    clock.GetSystemTime(last);
+    EXPECT_EQ(last.wYear, 30828);
 }
 
 TEST(VirtualClock, LocalTimeIsUtcPlusTheGivenOffset) {
