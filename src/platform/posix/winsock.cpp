@@ -18,7 +18,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -460,11 +462,15 @@ private:
     }
 
     // Waits for a connect in progress; 0 when it is made, else the Winsock error.
+    // The wait ends at one deadline, however often a signal interrupts it.
     static int AwaitConnection(int fd) {
+        using std::chrono::steady_clock;
+        const auto deadline = steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
         pollfd entry{fd, POLLOUT, 0};
         int ready = 0;
         do {
-            ready = ::poll(&entry, 1, kConnectTimeoutMilliseconds);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
+            ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left, 0)));
         } while (ready < 0 && errno == EINTR);
         if (ready == 0) return WSAETIMEDOUT;
         if (ready < 0) return WinsockErrorFromErrno(errno);
