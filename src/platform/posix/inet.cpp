@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/last_error.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/posix/curl_internet.h"
 #include "platform/win_types.h"
 
@@ -229,13 +230,6 @@ std::uint32_t WinInetErrorOf(CURLcode code) {
     }
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 // The scheme of a URL ("http" in "http://host/"), or empty when it has none.
 std::string_view SchemeOf(std::string_view url) {
     const std::size_t colon = url.find(':');
@@ -249,7 +243,9 @@ std::string_view SchemeOf(std::string_view url) {
     return url.substr(0, colon);
 }
 
-bool IsHttp(std::string_view scheme) { return EqualsIgnoringCase(scheme, "http") || EqualsIgnoringCase(scheme, "https"); }
+bool IsHttp(std::string_view scheme) {
+    return EqualsIgnoringAsciiCase(scheme, "http") || EqualsIgnoringAsciiCase(scheme, "https");
+}
 
 struct BodySink {
     std::string* body;
@@ -327,7 +323,7 @@ HINTERNET StandInInternetOpenUrlA(HINTERNET internet, const char* url, const cha
         return nullptr;
     }
     const std::string_view scheme = SchemeOf(url);
-    if (!IsHttp(scheme) && !EqualsIgnoringCase(scheme, "ftp")) {
+    if (!IsHttp(scheme) && !EqualsIgnoringAsciiCase(scheme, "ftp")) {
         SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
         return nullptr;
     }
@@ -413,12 +409,7 @@ public:
         : libraryFile_(std::move(libraryFile)), limits_(limits) {}
 
     HMODULE LoadLibraryW(std::wstring_view fileName) override {
-        constexpr std::wstring_view kWinInet = L"wininet.dll";
-        const bool isWinInet =
-            fileName.size() == kWinInet.size() &&
-            std::equal(fileName.begin(), fileName.end(), kWinInet.begin(),
-                       [](wchar_t x, wchar_t y) { return (x >= L'A' && x <= L'Z' ? x - L'A' + L'a' : x) == y; });
-        if (!isWinInet) {
+        if (!EqualsIgnoringAsciiCase(fileName, L"wininet.dll")) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;
         }

@@ -17,8 +17,6 @@
 // context lives as long as the process.
 #include <dlfcn.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +27,7 @@
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/samba_netapi.h"
 #include "platform/posix/settings.h"
@@ -96,12 +95,6 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // Reads "name = value" lines; '#' and ';' start comments. NERR_Success, or why the file cannot be read.
 NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) {
     errno = 0;
@@ -115,9 +108,9 @@ NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) 
         if (equals == std::string_view::npos) continue;
         const std::string_view name = Trimmed(text.substr(0, equals));
         const std::string value(Trimmed(text.substr(equals + 1)));
-        if (SameIgnoringCase(name, "username")) account.username = value;
-        if (SameIgnoringCase(name, "password")) account.password = value;
-        if (SameIgnoringCase(name, "domain")) account.domain = value;
+        if (EqualsIgnoringAsciiCase(name, "username")) account.username = value;
+        if (EqualsIgnoringAsciiCase(name, "password")) account.password = value;
+        if (EqualsIgnoringAsciiCase(name, "domain")) account.domain = value;
     }
     return NERR_Success;
 }

@@ -1,12 +1,12 @@
 // The control manager of the Linux stand-in, as far as controlling programs
 // need it so far: connecting to it, and finding that it knows no service yet.
 #include <cstdint>
-#include <cwctype>
 #include <mutex>
 #include <set>
 #include <string_view>
 
 #include "platform/last_error.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/service_manager.h"
 #include "platform/win_types.h"
 
@@ -18,16 +18,7 @@ constexpr std::uintptr_t kHandleStep = 4;
 constexpr std::wstring_view kActiveDatabase = L"ServicesActive";
 
 bool IsActiveDatabase(const wchar_t* database) {
-    if (database == nullptr) return true;
-    const std::wstring_view name(database);
-    if (name.size() != kActiveDatabase.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (std::towupper(static_cast<std::wint_t>(name[i])) !=
-            std::towupper(static_cast<std::wint_t>(kActiveDatabase[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return database == nullptr || EqualsIgnoringAsciiCase(database, kActiveDatabase);
 }
 
 class StandInServiceManager final : public ServiceManagerFacility {
