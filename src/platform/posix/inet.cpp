@@ -8,7 +8,6 @@
 // error status fails the open with the status as the error code, so that an
 // error page is never taken for the content of the URL.
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/curl_internet.h"
+#include "platform/posix/dynamic_library.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -38,21 +38,16 @@ struct CurlApi {
     decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
 };
 
-template <class Function>
-bool Resolve(void* library, const char* name, Function& out) {
-    out = reinterpret_cast<Function>(::dlsym(library, name));
-    return out != nullptr;
-}
-
 bool ResolveAll(void* library, CurlApi& api) {
-    return Resolve(library, "curl_global_init", api.globalInit) &&
-           Resolve(library, "curl_global_cleanup", api.globalCleanup) &&
-           Resolve(library, "curl_easy_init", api.easyInit) && Resolve(library, "curl_easy_setopt", api.easySetopt) &&
-           Resolve(library, "curl_easy_perform", api.easyPerform) &&
-           Resolve(library, "curl_easy_getinfo", api.easyGetinfo) &&
-           Resolve(library, "curl_easy_cleanup", api.easyCleanup) &&
-           Resolve(library, "curl_slist_append", api.slistAppend) &&
-           Resolve(library, "curl_slist_free_all", api.slistFreeAll);
+    return ResolveSymbol(library, "curl_global_init", api.globalInit) &&
+           ResolveSymbol(library, "curl_global_cleanup", api.globalCleanup) &&
+           ResolveSymbol(library, "curl_easy_init", api.easyInit) &&
+           ResolveSymbol(library, "curl_easy_setopt", api.easySetopt) &&
+           ResolveSymbol(library, "curl_easy_perform", api.easyPerform) &&
+           ResolveSymbol(library, "curl_easy_getinfo", api.easyGetinfo) &&
+           ResolveSymbol(library, "curl_easy_cleanup", api.easyCleanup) &&
+           ResolveSymbol(library, "curl_slist_append", api.slistAppend) &&
+           ResolveSymbol(library, "curl_slist_free_all", api.slistFreeAll);
 }
 
 // The handles the entry points give out.
@@ -79,15 +74,11 @@ public:
     bool Acquire(const std::string& libraryFile, const InternetLimits& limits) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (references_ == 0) {
-            void* library = ::dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (library == nullptr) {
-                SetLastError(ERROR_MOD_NOT_FOUND);
-                return false;
-            }
             CurlApi api;
-            if (!ResolveAll(library, api)) {
-                ::dlclose(library);
-                SetLastError(ERROR_PROC_NOT_FOUND);
+            std::uint32_t error = ERROR_SUCCESS;
+            void* library = OpenLibrary(libraryFile, [&](void* opened) { return ResolveAll(opened, api); }, error);
+            if (library == nullptr) {
+                SetLastError(error);
                 return false;
             }
             if (api.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {

@@ -28,6 +28,7 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/dynamic_library.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/samba_netapi.h"
 #include "platform/posix/settings.h"
@@ -65,19 +66,14 @@ bool SessionBrokeOff(NET_API_STATUS status) {
     return status == ERROR_NETNAME_DELETED || status == kUnexpectedNetworkError;
 }
 
-template <class Function>
-bool Resolve(void* library, const char* name, Function& out) {
-    out = reinterpret_cast<Function>(::dlsym(library, name));
-    return out != nullptr;
-}
-
 bool ResolveAll(void* library, NetApi& api) {
-    return Resolve(library, "libnetapi_init", api.init) && Resolve(library, "libnetapi_free", api.free) &&
-           Resolve(library, "libnetapi_set_username", api.setUsername) &&
-           Resolve(library, "libnetapi_set_password", api.setPassword) &&
-           Resolve(library, "libnetapi_set_workgroup", api.setWorkgroup) &&
-           Resolve(library, "NetGetDCName", api.getDCName) && Resolve(library, "NetRemoteTOD", api.remoteTOD) &&
-           Resolve(library, "NetApiBufferFree", api.bufferFree);
+    return ResolveSymbol(library, "libnetapi_init", api.init) && ResolveSymbol(library, "libnetapi_free", api.free) &&
+           ResolveSymbol(library, "libnetapi_set_username", api.setUsername) &&
+           ResolveSymbol(library, "libnetapi_set_password", api.setPassword) &&
+           ResolveSymbol(library, "libnetapi_set_workgroup", api.setWorkgroup) &&
+           ResolveSymbol(library, "NetGetDCName", api.getDCName) &&
+           ResolveSymbol(library, "NetRemoteTOD", api.remoteTOD) &&
+           ResolveSymbol(library, "NetApiBufferFree", api.bufferFree);
 }
 
 // The account of KAIROVEL_NETAPI_CREDENTIALS; an empty user name means anonymous.
@@ -154,13 +150,10 @@ private:
             ::dlclose(other);
             return NERR_Success;
         }
-        void* library = ::dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) return ERROR_MOD_NOT_FOUND;
         NetApi api;
-        if (!ResolveAll(library, api)) {
-            ::dlclose(library);
-            return ERROR_PROC_NOT_FOUND;
-        }
+        NET_API_STATUS error = NERR_Success;
+        void* library = OpenLibrary(libraryFile, [&](void* opened) { return ResolveAll(opened, api); }, error);
+        if (library == nullptr) return error;
         library_ = library;
         loadedFile_ = libraryFile;
         api_ = api;
