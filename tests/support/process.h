@@ -20,7 +20,8 @@ struct ProcessResult {
 struct ProcessOptions {
     std::map<std::string, std::string> environment;  // added to (or replacing in) the test's own
     std::string standardInput;
-    std::chrono::milliseconds timeout{60'000};  // the child is killed after this
+    // RunProcess kills the child after this; a BackgroundProcess runs until it is stopped.
+    std::chrono::milliseconds timeout{60'000};
     std::string workingDirectory;
 };
 

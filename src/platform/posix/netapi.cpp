@@ -13,8 +13,7 @@
 // call that finds its session dropped by the server is made once more in a
 // new context. Contexts are renewed only then and when the configured account
 // changes, because every new one costs a little memory that Samba never gives
-// back. The library is never closed: its
-// context lives as long as the process.
+// back. The library is never closed: its context lives as long as the process.
 #include <dlfcn.h>
 
 #include <cerrno>
