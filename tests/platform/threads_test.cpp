@@ -50,15 +50,19 @@ TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
 
 TEST(Threads, AThreadOutlivesItsClosedHandle) {
     ThreadsFacility& threads = Threads();
-    const ScopedHandle done(threads.CreateEventW(true, false, nullptr));
-    HANDLE thread = threads.CreateThread([&] {
-        threads.WaitForSingleObject(done.get(), INFINITE);
+    const ScopedHandle go(threads.CreateEventW(true, false, nullptr));
+    const ScopedHandle finished(threads.CreateEventW(true, false, nullptr));
+    // The thread gets the handles themselves, not the test's locals, which may be gone before it runs.
+    const HANDLE thread = threads.CreateThread([&threads, goEvent = go.get(), finishedEvent = finished.get()] {
+        threads.WaitForSingleObject(goEvent, INFINITE);
+        threads.SetEvent(finishedEvent);
         return std::uint32_t{0};
     });
+    ASSERT_NE(thread, nullptr);
     ASSERT_TRUE(CloseHandle(thread));
-    EXPECT_TRUE(threads.SetEvent(done.get()));
-    // The handle is gone, but the thread ends normally; give it the time to.
-    std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(threads.SetEvent(go.get()));
+    // The handle is gone, but the thread runs on to its end.
+    EXPECT_EQ(threads.WaitForSingleObject(finished.get(), kBound), WAIT_OBJECT_0);
 }
 
 TEST(Threads, ManualAndAutoResetEvents) {
