@@ -21,7 +21,9 @@
 namespace kairovel::platform {
 namespace {
 
-constexpr auto kEventWait = std::chrono::seconds(5);
+// What a handler may take to be called; generous for a loaded machine, since
+// passing never waits for it to run out.
+constexpr auto kEventWait = std::chrono::seconds(20);
 
 // What the handlers of a test saw.
 struct Seen {
