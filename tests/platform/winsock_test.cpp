@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -115,6 +117,17 @@ private:
     bool stop_ = false;
     std::thread thread_;
 };
+
+TEST(Winsock, ClosingWhatIsNoSocketClosesNothing) {
+    const Started started;
+    // A descriptor of something else, as a stale socket number may name once it is reused.
+    const int file = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    EXPECT_EQ(Winsock().closesocket(static_cast<SOCKET>(file)), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(::fcntl(file, F_GETFD), FD_CLOEXEC);  // still open
+    ::close(file);
+}
 
 TEST(Winsock, ConnectGivesUpAfterTheTimeWindowsTakes) {
     const Started started;

@@ -16,6 +16,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -344,7 +345,9 @@ public:
     int closesocket(SOCKET s) override {
         if (!Started()) return Fail(WSANOTINITIALISED);
         const int fd = Descriptor(s);
-        if (fd < 0) return Fail(WSAENOTSOCK);
+        // A number that is no socket (a stale one, reused for a file since) is refused, never closed.
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode)) return Fail(WSAENOTSOCK);
         // Linux closes the descriptor even when close reports EINTR: never close it twice.
         if (::close(fd) != 0 && errno != EINTR) return Fail(WinsockErrorFromErrno(errno));
         return 0;
