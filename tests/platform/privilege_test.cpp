@@ -1,19 +1,16 @@
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <thread>
 
 #include "platform/last_error.h"
 #include "platform/posix/system_clock.h"
 #include "platform/privilege.h"
 #include "platform/threads.h"
+#include "support/process.h"
 
 namespace kairovel::platform {
 namespace {
@@ -116,19 +113,9 @@ TEST(Privileges, TheClockIsSetOnlyWithThePrivilegeEnabled) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) ::_exit(ClockCallsFollowThePrivilege());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << "the child ended by a signal";
-    if (WEXITSTATUS(status) == kNoUserNamespace) GTEST_SKIP() << "no user namespace can be made here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the check that failed";
+    const int failedCheck = testing::WaitForChild(child);
+    if (failedCheck == kNoUserNamespace) GTEST_SKIP() << "no user namespace can be made here";
+    EXPECT_EQ(failedCheck, 0) << "the number of the check that failed (128 and more: a signal ended the child)";
 }
 
 }  // namespace

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,13 +6,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
 #include "platform/posix/machine_time.h"
 #include "platform/sim/clock_model.h"
 #include "platform/sim/simulated_clock.h"
+#include "support/process.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::platform {
@@ -22,6 +20,7 @@ namespace {
 
 using testing::ReadFileBytes;
 using testing::TemporaryDirectory;
+using testing::WaitForChild;
 using testing::WriteFileBytes;
 
 constexpr std::int64_t kSecond = 10'000'000;  // 100-ns units
@@ -104,24 +103,6 @@ TEST(DriftingCounter, RunsAtTheOscillatorRateAndNeverBackwards) {
     const std::int64_t slower = counter.Read(3'000'000'000, -500.0);
     EXPECT_EQ(slower, 3'000'500'000);
     EXPECT_EQ(counter.Read(4'000'000'000, -500.0), 4'000'000'000);
-}
-
-// Waits for a child process of the test to end, for a minute at the most
-// (then it is killed): its exit code, 128 + the signal that ended it, or -1
-// when there was no child.
-int WaitForChild(pid_t child) {
-    if (child <= 0) return -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    int status = 0;
-    while (::waitpid(child, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 class SimulatedClockTest : public ::testing::Test {

@@ -50,6 +50,11 @@ private:
     std::string outputPath_;
 };
 
+// Waits for a child the test forked to end, killing it (by its PID) when it
+// has not ended within timeout: its exit code, 128 + the signal that ended
+// it, or -1 when child is no child.
+int WaitForChild(pid_t child, std::chrono::milliseconds timeout = std::chrono::minutes(1));
+
 // The path of a program on PATH, or empty.
 std::string FindProgram(const std::string& name);
 
