@@ -100,6 +100,21 @@ TEST(VirtualClock, TimeStopsAtTheLastInstantACountHolds) {
     EXPECT_EQ(last.wYear, 30828);
 }
 
+TEST(VirtualClock, AClockRunningPastTheLastInstantStaysThere) {
+    VirtualClock clock;
+    SYSTEMTIME lastDay;
+    lastDay.wYear = 30827;  // the last year a calendar record may be set to
+    lastDay.wMonth = 12;
+    lastDay.wDay = 31;
+    ASSERT_TRUE(clock.SetSystemTime(lastDay));
+    ASSERT_TRUE(clock.SetSystemTimeAdjustment(0xFFFF'FFFF, false));  // 42,949 times as fast
+    clock.Advance(3'600'000);  // an hour of machine time, five thousand years of the clock's
+    SYSTEMTIME now;
+    clock.GetSystemTime(now);
+    EXPECT_EQ(now.wYear, 30828);  // where a count ends
+    EXPECT_GT(clock.TrueErrorMilliseconds(), 0.0);
+}
+
 TEST(VirtualClock, LocalTimeIsUtcPlusTheGivenOffset) {
     VirtualClock clock;
     clock.SetLocalOffsetMinutes(-90);
