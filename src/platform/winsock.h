@@ -5,8 +5,9 @@
 // connection, 10060 for a time-out, 10048 for an address in use, 11001 for an
 // unknown host). A failed call returns SOCKET_ERROR or INVALID_SOCKET (or a null
 // pointer for the database look-ups) and leaves its code for WSAGetLastError,
-// per thread. Every call but WSAStartup fails with WSANOTINITIALISED while no
-// WSAStartup is in force, as on Windows.
+// per thread. Every socket call and database look-up fails with
+// WSANOTINITIALISED while no WSAStartup is in force, as on Windows; the
+// address conversions and the last-error calls work without one.
 //
 // The look-ups getservbyname, gethostbyname and inet_ntoa return records that
 // belong to the calling thread and stay valid until its next call of the same

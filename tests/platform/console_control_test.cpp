@@ -21,7 +21,9 @@
 namespace kairovel::platform {
 namespace {
 
-constexpr auto kEventWait = std::chrono::seconds(5);
+// What a handler may take to be called; generous for a loaded machine, since
+// passing never waits for it to run out.
+constexpr auto kEventWait = std::chrono::seconds(20);
 
 // What the handlers of a test saw.
 struct Seen {
@@ -138,28 +140,33 @@ TEST_F(ConsoleControlDeathTest, AnUnhandledEventEndsTheProcessAsItsSignalWould) 
         ::testing::KilledBySignal(SIGTERM), "handler saw event 6");
 }
 
+// Passes every event on but the shut-down, at which it says that the process
+// still runs and ends it. Events are handled in the order their signals came,
+// so when a test sends SIGTERM last, every signal before it has been dealt with.
+bool ReportAndPassUntilShutdown(std::uint32_t event) {
+    if (event != CTRL_SHUTDOWN_EVENT) return ReportAndPass(event);
+    std::fprintf(stderr, "still running\n");
+    std::_Exit(3);
+}
+
 TEST_F(ConsoleControlDeathTest, CtrlCCanBeIgnoredAndSignalsIgnoredAtStartStayIgnored) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            ConsoleControl().SetConsoleCtrlHandler(ReportAndPass, true);
+            ConsoleControl().SetConsoleCtrlHandler(ReportAndPassUntilShutdown, true);
             ConsoleControl().SetConsoleCtrlHandler(nullptr, true);
             ::kill(::getpid(), SIGINT);
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            std::fprintf(stderr, "still running\n");
-            std::_Exit(3);
+            RaiseAndWait(SIGTERM);
         },
         ::testing::ExitedWithCode(3), "^still running");
     EXPECT_EXIT(
         {
             ::signal(SIGHUP, SIG_IGN);  // as nohup starts a program
-            ConsoleControl().SetConsoleCtrlHandler(ReportAndPass, true);
+            ConsoleControl().SetConsoleCtrlHandler(ReportAndPassUntilShutdown, true);
             ::kill(::getpid(), SIGHUP);
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            std::fprintf(stderr, "still running\n");
-            std::_Exit(4);
+            RaiseAndWait(SIGTERM);
         },
-        ::testing::ExitedWithCode(4), "^still running");
+        ::testing::ExitedWithCode(3), "^still running");
 }
 
 }  // namespace

@@ -155,5 +155,18 @@ TEST(Files, AFullDiskFailsTheWriteWithDiskFull) {
     EXPECT_TRUE(Files().CloseHandle(full));
 }
 
+TEST(Files, ADeviceErrorOnReadingIsNoWriteFault) {
+    // Reading this process's memory at address 0, which is never mapped, fails with EIO.
+    const HANDLE memory = Files().CreateFileW(L"/proc/self/mem", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(memory, INVALID_HANDLE_VALUE);
+    char byte = 0;
+    std::uint32_t read = 99;
+    EXPECT_FALSE(Files().ReadFile(memory, &byte, 1, read));
+    EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
+    EXPECT_EQ(read, 0u);
+    EXPECT_TRUE(Files().CloseHandle(memory));
+}
+
 }  // namespace
 }  // namespace kairovel::platform

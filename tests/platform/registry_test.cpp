@@ -423,8 +423,8 @@ TEST_F(RegistryTest, ValuesEditedByHandComeBackAsStored) {
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     constexpr int kValuesEach = 100;
-    const kairovel::testing::ProcessOptions options{{{"KAIROVEL_ROOT", root.path().string()}}, "",
-                                                    std::chrono::seconds(100), ""};
+    kairovel::testing::ProcessOptions options;
+    options.environment["KAIROVEL_ROOT"] = root.path().string();
     kairovel::testing::BackgroundProcess first({REGISTRY_WRITER, "write", "first", std::to_string(kValuesEach)},
                                                options);
     kairovel::testing::BackgroundProcess second({REGISTRY_WRITER, "write", "second", std::to_string(kValuesEach)},
@@ -459,8 +459,8 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
 
 TEST_F(RegistryTest, AWriterKilledAtAnyMomentNeverLeavesHalfAValue) {
     constexpr int kKills = 5;
-    const kairovel::testing::ProcessOptions options{{{"KAIROVEL_ROOT", root.path().string()}}, "",
-                                                    std::chrono::seconds(60), ""};
+    kairovel::testing::ProcessOptions options;
+    options.environment["KAIROVEL_ROOT"] = root.path().string();
     for (int kill = 0; kill < kKills; ++kill) {
         kairovel::testing::BackgroundProcess writer({REGISTRY_WRITER, "hammer"}, options);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

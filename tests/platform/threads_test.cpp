@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "platform/last_error.h"
 #include "platform/posix/system_clock.h"
@@ -50,15 +52,19 @@ TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
 
 TEST(Threads, AThreadOutlivesItsClosedHandle) {
     ThreadsFacility& threads = Threads();
-    const ScopedHandle done(threads.CreateEventW(true, false, nullptr));
-    HANDLE thread = threads.CreateThread([&] {
-        threads.WaitForSingleObject(done.get(), INFINITE);
+    const ScopedHandle go(threads.CreateEventW(true, false, nullptr));
+    const ScopedHandle finished(threads.CreateEventW(true, false, nullptr));
+    // The thread gets the handles themselves, not the test's locals, which may be gone before it runs.
+    const HANDLE thread = threads.CreateThread([&threads, goEvent = go.get(), finishedEvent = finished.get()] {
+        threads.WaitForSingleObject(goEvent, INFINITE);
+        threads.SetEvent(finishedEvent);
         return std::uint32_t{0};
     });
+    ASSERT_NE(thread, nullptr);
     ASSERT_TRUE(CloseHandle(thread));
-    EXPECT_TRUE(threads.SetEvent(done.get()));
-    // The handle is gone, but the thread ends normally; give it the time to.
-    std::this_thread::sleep_for(milliseconds(20));
+    ASSERT_TRUE(threads.SetEvent(go.get()));
+    // The handle is gone, but the thread runs on to its end.
+    EXPECT_EQ(threads.WaitForSingleObject(finished.get(), kBound), WAIT_OBJECT_0);
 }
 
 TEST(Threads, ManualAndAutoResetEvents) {
@@ -71,19 +77,20 @@ TEST(Threads, ManualAndAutoResetEvents) {
 
     const ScopedHandle automatic(threads.CreateEventW(false, false, nullptr));
     std::atomic<int> released{0};
-    const ScopedHandle first(threads.CreateThread([&] {
-        if (threads.WaitForSingleObject(automatic.get(), 500) == WAIT_OBJECT_0) ++released;
+    const auto waiter = [&threads, &released, event = automatic.get()] {
+        if (threads.WaitForSingleObject(event, kBound) == WAIT_OBJECT_0) ++released;
         return std::uint32_t{0};
-    }));
-    const ScopedHandle second(threads.CreateThread([&] {
-        if (threads.WaitForSingleObject(automatic.get(), 500) == WAIT_OBJECT_0) ++released;
-        return std::uint32_t{0};
-    }));
-    std::this_thread::sleep_for(milliseconds(20));
-    ASSERT_TRUE(threads.SetEvent(automatic.get()));  // releases one waiter only
+    };
+    const ScopedHandle first(threads.CreateThread(waiter));
+    const ScopedHandle second(threads.CreateThread(waiter));
+    ASSERT_TRUE(threads.SetEvent(automatic.get()));  // releases one waiter only, whenever it comes
+    ASSERT_TRUE(Eventually([&] { return released.load() >= 1; }));
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(released.load(), 1);
+    ASSERT_TRUE(threads.SetEvent(automatic.get()));  // and the next signal the other
     EXPECT_EQ(threads.WaitForSingleObject(first.get(), kBound), WAIT_OBJECT_0);
     EXPECT_EQ(threads.WaitForSingleObject(second.get(), kBound), WAIT_OBJECT_0);
-    EXPECT_EQ(released.load(), 1);
+    EXPECT_EQ(released.load(), 2);
 }
 
 TEST(Threads, NamedEventsAreSharedWhileOneExists) {
@@ -178,36 +185,57 @@ TEST(Threads, SuspendedThreadIsHeldInTheSimulatedClocksSleep) {
     ExpectHeldWhileSuspended(clock);
 }
 
-// How long one Sleep(300) of a thread lasts when it is suspended at 50 ms and resumed after `resumeAfter`.
-milliseconds SleepLengthWhenSuspended(milliseconds resumeAfter) {
+constexpr milliseconds kPlannedSleep{300};
+
+// One Sleep(300) of a thread that the test suspends 50 ms after the thread
+// began it and resumes `resumeAfter` after that beginning, with the instants
+// that decide how long the sleep may last.
+struct SuspendedSleep {
+    SteadyClock::time_point began;      // by the sleeping thread, just before Sleep
+    SteadyClock::time_point ended;      // by the sleeping thread, just after Sleep
+    SteadyClock::time_point suspended;  // by the test, when SuspendThread has returned
+    SteadyClock::time_point resumed;    // by the test, just before ResumeThread
+};
+
+SuspendedSleep SleepWhileSuspended(milliseconds resumeAfter) {
     ThreadsFacility& threads = Threads();
     const ScopedHandle started(threads.CreateEventW(true, false, nullptr));
-    std::atomic<long long> lasted{-1};
-    const ScopedHandle thread(threads.CreateThread([&] {
-        threads.SetEvent(started.get());
-        const auto begin = SteadyClock::now();
-        MachineClock().Sleep(300);
-        lasted = std::chrono::duration_cast<milliseconds>(SteadyClock::now() - begin).count();
+    SuspendedSleep sleep;
+    const ScopedHandle thread(threads.CreateThread([&threads, &sleep, startedEvent = started.get()] {
+        sleep.began = SteadyClock::now();
+        threads.SetEvent(startedEvent);
+        MachineClock().Sleep(static_cast<std::uint32_t>(kPlannedSleep.count()));
+        sleep.ended = SteadyClock::now();
         return std::uint32_t{0};
     }));
-    threads.WaitForSingleObject(started.get(), kBound);
-    const auto begin = SteadyClock::now();
-    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_EQ(threads.WaitForSingleObject(started.get(), kBound), WAIT_OBJECT_0);
+    std::this_thread::sleep_until(sleep.began + milliseconds(50));
     threads.SuspendThread(thread.get());
-    std::this_thread::sleep_until(begin + resumeAfter);
+    sleep.suspended = SteadyClock::now();
+    std::this_thread::sleep_until(sleep.began + resumeAfter);
+    sleep.resumed = SteadyClock::now();
     threads.ResumeThread(thread.get());
     EXPECT_EQ(threads.WaitForSingleObject(thread.get(), kBound), WAIT_OBJECT_0);
-    return milliseconds(lasted.load());
+    return sleep;
 }
 
+// A span in milliseconds, for readable failures.
+double Milliseconds(SteadyClock::duration span) { return std::chrono::duration<double, std::milli>(span).count(); }
+
 TEST(Threads, ASleepNeverEndsEarlierThanPlanned) {
+    const double planned = Milliseconds(kPlannedSleep);
     // Resumed before its end: the sleep ends as planned.
-    const milliseconds resumedEarly = SleepLengthWhenSuspended(milliseconds(100));
-    EXPECT_GE(resumedEarly.count(), 300);
-    EXPECT_LT(resumedEarly.count(), 300 + 1000);
-    // Resumed after its end: the thread was held, and goes on only after the resumption.
-    const milliseconds resumedLate = SleepLengthWhenSuspended(milliseconds(600));
-    EXPECT_GE(resumedLate.count(), 600 - 50);
+    const SuspendedSleep early = SleepWhileSuspended(milliseconds(100));
+    EXPECT_GE(Milliseconds(early.ended - early.began), planned);
+    EXPECT_LT(Milliseconds(early.ended - std::max(early.began + kPlannedSleep, early.resumed)), 1000.0);
+    // Resumed after its end: the thread was held, and goes on only after the
+    // resumption. (Its sleep ends no earlier than began + 300 ms, so a
+    // suspension before that always comes in time, however slow the machine.)
+    const SuspendedSleep late = SleepWhileSuspended(milliseconds(600));
+    EXPECT_GE(Milliseconds(late.ended - late.began), planned);
+    if (late.suspended < late.began + kPlannedSleep) {
+        EXPECT_GT(Milliseconds(late.ended - late.began), Milliseconds(late.resumed - late.began));
+    }
 }
 
 }  // namespace

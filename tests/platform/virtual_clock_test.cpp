@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 #include <thread>
 
 #include "platform/calendar.h"
@@ -84,6 +86,33 @@ TEST(VirtualClock, RangeRefusalAndHistoryStandInForOtherPlatforms) {
     EXPECT_TRUE(changes[0].disabled);
     EXPECT_EQ(changes[1].atMilliseconds, 2500);
     EXPECT_EQ(changes[1].adjustment, 110050u);
+}
+
+TEST(VirtualClock, TimeStopsAtTheLastInstantACountHolds) {
+    VirtualClock clock;
+    constexpr std::int64_t kLastElapsed = (0x7FFF'FFFF'FFFF'FFFF - VirtualClock::kDefaultStart) / 10'000;
+    clock.Advance(std::uint64_t{1} << 62);  // milliseconds whose 100-ns count no int64 holds
+    EXPECT_EQ(clock.ElapsedMilliseconds(), kLastElapsed);
+    clock.Advance(std::numeric_limits<std::uint64_t>::max());  // never backwards, never round again
+    EXPECT_EQ(clock.ElapsedMilliseconds(), kLastElapsed);
+    SYSTEMTIME last;
+    clock.GetSystemTime(last);
+    EXPECT_EQ(last.wYear, 30828);
+}
+
+TEST(VirtualClock, AClockRunningPastTheLastInstantStaysThere) {
+    VirtualClock clock;
+    SYSTEMTIME lastDay;
+    lastDay.wYear = 30827;  // the last year a calendar record may be set to
+    lastDay.wMonth = 12;
+    lastDay.wDay = 31;
+    ASSERT_TRUE(clock.SetSystemTime(lastDay));
+    ASSERT_TRUE(clock.SetSystemTimeAdjustment(0xFFFF'FFFF, false));  // 42,949 times as fast
+    clock.Advance(3'600'000);  // an hour of machine time, five thousand years of the clock's
+    SYSTEMTIME now;
+    clock.GetSystemTime(now);
+    EXPECT_EQ(now.wYear, 30828);  // where a count ends
+    EXPECT_GT(clock.TrueErrorMilliseconds(), 0.0);
 }
 
 TEST(VirtualClock, LocalTimeIsUtcPlusTheGivenOffset) {

@@ -1,8 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/winsock.h"
 #include "support/loopback.h"
@@ -73,6 +80,55 @@ TEST(Winsock, ErrorsCarryTheWindowsCodes) {
     testing::CloseDescriptor(taken);
 }
 
+// Interrupts a thread with a signal every two seconds (for at most 40 s) until
+// it is destroyed, as a console event interrupts the call the thread is in.
+class SignalPoker {
+public:
+    explicit SignalPoker(pthread_t target) {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;  // no SA_RESTART: every signal interrupts the call
+        ::sigaction(SIGUSR1, &action, &previous_);
+        thread_ = std::thread([this, target] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            for (int poke = 0; poke < 20; ++poke) {
+                if (stopped_.wait_for(lock, std::chrono::seconds(2), [this] { return stop_; })) return;
+                ::pthread_kill(target, SIGUSR1);
+            }
+        });
+    }
+    ~SignalPoker() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        stopped_.notify_all();
+        thread_.join();
+        ::sigaction(SIGUSR1, &previous_, nullptr);
+    }
+    SignalPoker(const SignalPoker&) = delete;
+    SignalPoker& operator=(const SignalPoker&) = delete;
+
+private:
+    struct sigaction previous_ {};
+    std::mutex mutex_;
+    std::condition_variable stopped_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+TEST(Winsock, ClosingWhatIsNoSocketClosesNothing) {
+    const Started started;
+    // A descriptor of something else, as a stale socket number may name once it is reused.
+    const int file = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    EXPECT_EQ(Winsock().closesocket(static_cast<SOCKET>(file)), SOCKET_ERROR);
+    EXPECT_EQ(Winsock().WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(::fcntl(file, F_GETFD), FD_CLOEXEC);  // still open
+    ::close(file);
+}
+
 TEST(Winsock, ConnectGivesUpAfterTheTimeWindowsTakes) {
     const Started started;
     // A listener whose accept queue is full drops every further SYN unanswered.
@@ -83,7 +139,12 @@ TEST(Winsock, ConnectGivesUpAfterTheTimeWindowsTakes) {
     ASSERT_EQ(Winsock().connect(first, Generic(address), sizeof address), 0);  // fills the queue
     const SOCKET second = Winsock().socket(AF_INET, SOCK_STREAM, 0);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Winsock().connect(second, Generic(address), sizeof address), SOCKET_ERROR);
+    int result = 0;
+    {
+        const SignalPoker signals(::pthread_self());  // signals neither end the wait early nor extend it
+        result = Winsock().connect(second, Generic(address), sizeof address);
+    }
+    EXPECT_EQ(result, SOCKET_ERROR);
     EXPECT_EQ(Winsock().WSAGetLastError(), WSAETIMEDOUT);
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::seconds(20));

@@ -181,6 +181,22 @@ std::string BackgroundProcess::Output() const {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+int WaitForChild(pid_t child, std::chrono::milliseconds timeout) {
+    if (child <= 0) return -1;
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(child, &status, WNOHANG)) == 0) {
+        if (Clock::now() > deadline) {
+            ::kill(child, SIGKILL);
+            done = ::waitpid(child, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done == child ? DecodeStatus(status) : -1;
+}
+
 std::string FindProgram(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";

@@ -20,7 +20,8 @@ struct ProcessResult {
 struct ProcessOptions {
     std::map<std::string, std::string> environment;  // added to (or replacing in) the test's own
     std::string standardInput;
-    std::chrono::milliseconds timeout{60'000};  // the child is killed after this
+    // RunProcess kills the child after this; a BackgroundProcess runs until it is stopped.
+    std::chrono::milliseconds timeout{60'000};
     std::string workingDirectory;
 };
 
@@ -48,6 +49,11 @@ private:
     int exitCode_ = -1;
     std::string outputPath_;
 };
+
+// Waits for a child the test forked to end, killing it (by its PID) when it
+// has not ended within timeout: its exit code, 128 + the signal that ended
+// it, or -1 when child is no child.
+int WaitForChild(pid_t child, std::chrono::milliseconds timeout = std::chrono::minutes(1));
 
 // The path of a program on PATH, or empty.
 std::string FindProgram(const std::string& name);

@@ -36,9 +36,9 @@ bool SetSystemTimeCapability(bool enable, bool& held) {
 }
 
 void ApplySystemTimePrivilegeToThisThread() {
-    if (!systemTimeEnabled.load(std::memory_order_acquire)) return;
     bool held = false;
-    SetSystemTimeCapability(true, held);  // a failure shows as the clock call's own EPERM
+    // A failure shows as the clock call's own EPERM.
+    SetSystemTimeCapability(systemTimeEnabled.load(std::memory_order_acquire), held);
 }
 
 }  // namespace kairovel::platform

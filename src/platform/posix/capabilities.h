@@ -5,15 +5,17 @@
 // capabilities per thread. Once the program has enabled the system-time
 // privilege, every thread that sets the clock raises CAP_SYS_TIME for itself
 // first, so the privilege reaches the thread that restores the adjustment at
-// the stop as it would on Windows.
+// the stop as it would on Windows. Until then such a thread drops it, as root
+// starts with it in every thread's effective set: holding the right is not
+// enough to set the clock, it must be enabled, as on Windows.
 #pragma once
 
 namespace kairovel::platform {
 
 // Whether the process has enabled the system-time privilege; set by the privilege facility.
 void NoteSystemTimePrivilege(bool enabled);
-// Raises CAP_SYS_TIME into the calling thread's effective set when the
-// privilege is enabled and the capability permitted; otherwise does nothing.
+// Makes CAP_SYS_TIME effective in the calling thread exactly when the
+// privilege is enabled (and the capability permitted at all).
 void ApplySystemTimePrivilegeToThisThread();
 // Raises (enable) or drops CAP_SYS_TIME in the calling thread's effective set.
 // Returns false with errno set when the kernel refuses; held tells whether

@@ -41,8 +41,8 @@ std::uint32_t WindowsErrorFromErrno(int error) {
         case ENOSYS:
         case EOPNOTSUPP:
             return ERROR_NOT_SUPPORTED;
-        case EIO:
-            return ERROR_WRITE_FAULT;
+        case EIO:  // reading or writing alike
+            return ERROR_IO_DEVICE;
         default:
             return ERROR_INVALID_PARAMETER;
     }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/handle.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -53,5 +54,16 @@ private:
     std::mutex mutex_;
     std::map<std::uintptr_t, std::shared_ptr<Object>> objects_;
 };
+
+// Typed handles (HKEY, SC_HANDLE) are the same numbers: the table's handle of
+// one, and back.
+template <class Kind>
+HANDLE TableHandle(Handle<Kind> handle) {
+    return reinterpret_cast<HANDLE>(handle.value());
+}
+template <class Kind>
+Handle<Kind> TypedHandle(HANDLE handle) {
+    return Handle<Kind>{reinterpret_cast<std::uintptr_t>(handle)};
+}
 
 }  // namespace kairovel::platform

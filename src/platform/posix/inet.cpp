@@ -8,7 +8,6 @@
 // error status fails the open with the status as the error code, so that an
 // error page is never taken for the content of the URL.
 #include <curl/curl.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstring>
@@ -18,7 +17,9 @@
 #include <string_view>
 
 #include "platform/last_error.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/posix/curl_internet.h"
+#include "platform/posix/dynamic_library.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -37,21 +38,16 @@ struct CurlApi {
     decltype(&::curl_slist_free_all) slistFreeAll = nullptr;
 };
 
-template <class Function>
-bool Resolve(void* library, const char* name, Function& out) {
-    out = reinterpret_cast<Function>(::dlsym(library, name));
-    return out != nullptr;
-}
-
 bool ResolveAll(void* library, CurlApi& api) {
-    return Resolve(library, "curl_global_init", api.globalInit) &&
-           Resolve(library, "curl_global_cleanup", api.globalCleanup) &&
-           Resolve(library, "curl_easy_init", api.easyInit) && Resolve(library, "curl_easy_setopt", api.easySetopt) &&
-           Resolve(library, "curl_easy_perform", api.easyPerform) &&
-           Resolve(library, "curl_easy_getinfo", api.easyGetinfo) &&
-           Resolve(library, "curl_easy_cleanup", api.easyCleanup) &&
-           Resolve(library, "curl_slist_append", api.slistAppend) &&
-           Resolve(library, "curl_slist_free_all", api.slistFreeAll);
+    return ResolveSymbol(library, "curl_global_init", api.globalInit) &&
+           ResolveSymbol(library, "curl_global_cleanup", api.globalCleanup) &&
+           ResolveSymbol(library, "curl_easy_init", api.easyInit) &&
+           ResolveSymbol(library, "curl_easy_setopt", api.easySetopt) &&
+           ResolveSymbol(library, "curl_easy_perform", api.easyPerform) &&
+           ResolveSymbol(library, "curl_easy_getinfo", api.easyGetinfo) &&
+           ResolveSymbol(library, "curl_easy_cleanup", api.easyCleanup) &&
+           ResolveSymbol(library, "curl_slist_append", api.slistAppend) &&
+           ResolveSymbol(library, "curl_slist_free_all", api.slistFreeAll);
 }
 
 // The handles the entry points give out.
@@ -78,15 +74,11 @@ public:
     bool Acquire(const std::string& libraryFile, const InternetLimits& limits) {
         const std::lock_guard<std::mutex> lock(mutex_);
         if (references_ == 0) {
-            void* library = ::dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-            if (library == nullptr) {
-                SetLastError(ERROR_MOD_NOT_FOUND);
-                return false;
-            }
             CurlApi api;
-            if (!ResolveAll(library, api)) {
-                ::dlclose(library);
-                SetLastError(ERROR_PROC_NOT_FOUND);
+            std::uint32_t error = ERROR_SUCCESS;
+            void* library = OpenLibrary(libraryFile, [&](void* opened) { return ResolveAll(opened, api); }, error);
+            if (library == nullptr) {
+                SetLastError(error);
                 return false;
             }
             if (api.globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
@@ -229,13 +221,6 @@ std::uint32_t WinInetErrorOf(CURLcode code) {
     }
 }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
 // The scheme of a URL ("http" in "http://host/"), or empty when it has none.
 std::string_view SchemeOf(std::string_view url) {
     const std::size_t colon = url.find(':');
@@ -249,7 +234,9 @@ std::string_view SchemeOf(std::string_view url) {
     return url.substr(0, colon);
 }
 
-bool IsHttp(std::string_view scheme) { return EqualsIgnoringCase(scheme, "http") || EqualsIgnoringCase(scheme, "https"); }
+bool IsHttp(std::string_view scheme) {
+    return EqualsIgnoringAsciiCase(scheme, "http") || EqualsIgnoringAsciiCase(scheme, "https");
+}
 
 struct BodySink {
     std::string* body;
@@ -327,7 +314,7 @@ HINTERNET StandInInternetOpenUrlA(HINTERNET internet, const char* url, const cha
         return nullptr;
     }
     const std::string_view scheme = SchemeOf(url);
-    if (!IsHttp(scheme) && !EqualsIgnoringCase(scheme, "ftp")) {
+    if (!IsHttp(scheme) && !EqualsIgnoringAsciiCase(scheme, "ftp")) {
         SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
         return nullptr;
     }
@@ -413,12 +400,7 @@ public:
         : libraryFile_(std::move(libraryFile)), limits_(limits) {}
 
     HMODULE LoadLibraryW(std::wstring_view fileName) override {
-        constexpr std::wstring_view kWinInet = L"wininet.dll";
-        const bool isWinInet =
-            fileName.size() == kWinInet.size() &&
-            std::equal(fileName.begin(), fileName.end(), kWinInet.begin(),
-                       [](wchar_t x, wchar_t y) { return (x >= L'A' && x <= L'Z' ? x - L'A' + L'a' : x) == y; });
-        if (!isWinInet) {
+        if (!EqualsIgnoringAsciiCase(fileName, L"wininet.dll")) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;
         }

@@ -13,12 +13,9 @@
 // call that finds its session dropped by the server is made once more in a
 // new context. Contexts are renewed only then and when the configured account
 // changes, because every new one costs a little memory that Samba never gives
-// back. The library is never closed: its
-// context lives as long as the process.
+// back. The library is never closed: its context lives as long as the process.
 #include <dlfcn.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -29,6 +26,8 @@
 #include <string_view>
 
 #include "platform/codepage.h"
+#include "platform/posix/ascii_case.h"
+#include "platform/posix/dynamic_library.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/samba_netapi.h"
 #include "platform/posix/settings.h"
@@ -66,19 +65,14 @@ bool SessionBrokeOff(NET_API_STATUS status) {
     return status == ERROR_NETNAME_DELETED || status == kUnexpectedNetworkError;
 }
 
-template <class Function>
-bool Resolve(void* library, const char* name, Function& out) {
-    out = reinterpret_cast<Function>(::dlsym(library, name));
-    return out != nullptr;
-}
-
 bool ResolveAll(void* library, NetApi& api) {
-    return Resolve(library, "libnetapi_init", api.init) && Resolve(library, "libnetapi_free", api.free) &&
-           Resolve(library, "libnetapi_set_username", api.setUsername) &&
-           Resolve(library, "libnetapi_set_password", api.setPassword) &&
-           Resolve(library, "libnetapi_set_workgroup", api.setWorkgroup) &&
-           Resolve(library, "NetGetDCName", api.getDCName) && Resolve(library, "NetRemoteTOD", api.remoteTOD) &&
-           Resolve(library, "NetApiBufferFree", api.bufferFree);
+    return ResolveSymbol(library, "libnetapi_init", api.init) && ResolveSymbol(library, "libnetapi_free", api.free) &&
+           ResolveSymbol(library, "libnetapi_set_username", api.setUsername) &&
+           ResolveSymbol(library, "libnetapi_set_password", api.setPassword) &&
+           ResolveSymbol(library, "libnetapi_set_workgroup", api.setWorkgroup) &&
+           ResolveSymbol(library, "NetGetDCName", api.getDCName) &&
+           ResolveSymbol(library, "NetRemoteTOD", api.remoteTOD) &&
+           ResolveSymbol(library, "NetApiBufferFree", api.bufferFree);
 }
 
 // The account of KAIROVEL_NETAPI_CREDENTIALS; an empty user name means anonymous.
@@ -96,12 +90,6 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 // Reads "name = value" lines; '#' and ';' start comments. NERR_Success, or why the file cannot be read.
 NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) {
     errno = 0;
@@ -115,9 +103,9 @@ NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) 
         if (equals == std::string_view::npos) continue;
         const std::string_view name = Trimmed(text.substr(0, equals));
         const std::string value(Trimmed(text.substr(equals + 1)));
-        if (SameIgnoringCase(name, "username")) account.username = value;
-        if (SameIgnoringCase(name, "password")) account.password = value;
-        if (SameIgnoringCase(name, "domain")) account.domain = value;
+        if (EqualsIgnoringAsciiCase(name, "username")) account.username = value;
+        if (EqualsIgnoringAsciiCase(name, "password")) account.password = value;
+        if (EqualsIgnoringAsciiCase(name, "domain")) account.domain = value;
     }
     return NERR_Success;
 }
@@ -161,13 +149,10 @@ private:
             ::dlclose(other);
             return NERR_Success;
         }
-        void* library = ::dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (library == nullptr) return ERROR_MOD_NOT_FOUND;
         NetApi api;
-        if (!ResolveAll(library, api)) {
-            ::dlclose(library);
-            return ERROR_PROC_NOT_FOUND;
-        }
+        NET_API_STATUS error = NERR_Success;
+        void* library = OpenLibrary(libraryFile, [&](void* opened) { return ResolveAll(opened, api); }, error);
+        if (library == nullptr) return error;
         library_ = library;
         loadedFile_ = libraryFile;
         api_ = api;

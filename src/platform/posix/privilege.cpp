@@ -2,10 +2,9 @@
 #include "platform/privilege.h"
 
 #include <cerrno>
-#include <cwctype>
-#include <string_view>
 
 #include "platform/last_error.h"
+#include "platform/posix/ascii_case.h"
 #include "platform/posix/capabilities.h"
 #include "platform/posix/errors.h"
 #include "platform/win_types.h"
@@ -15,14 +14,6 @@ namespace {
 
 // The identifier Windows gives the system-time privilege.
 constexpr LUID kSystemTimePrivilege{12, 0};
-
-bool EqualIgnoringCase(std::wstring_view a, std::wstring_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) return false;
-    }
-    return true;
-}
 
 class TokenObject final : public HandleObject {
 public:
@@ -45,7 +36,7 @@ public:
             SetLastError(ERROR_NOT_SUPPORTED);  // only the local system's privileges are known here
             return false;
         }
-        if (name == nullptr || !EqualIgnoringCase(name, SE_SYSTEMTIME_NAME)) {
+        if (name == nullptr || !EqualsIgnoringAsciiCase(name, SE_SYSTEMTIME_NAME)) {
             SetLastError(ERROR_NO_SUCH_PRIVILEGE);
             return false;
         }

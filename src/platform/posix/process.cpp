@@ -9,16 +9,18 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
+#include "platform/win_types.h"
 
 namespace kairovel::platform {
 namespace {
 
-// Niceness that stands for each Windows priority class.
-int NicenessOf(std::uint32_t priorityClass) {
+// Niceness that stands for each Windows priority class; nothing for a value that is none.
+std::optional<int> NicenessOf(std::uint32_t priorityClass) {
     switch (priorityClass) {
         case 0x100:  // REALTIME_PRIORITY_CLASS
             return -20;
@@ -26,12 +28,14 @@ int NicenessOf(std::uint32_t priorityClass) {
             return -10;
         case 0x8000:  // ABOVE_NORMAL_PRIORITY_CLASS
             return -5;
+        case 0x20:  // NORMAL_PRIORITY_CLASS
+            return 0;
         case 0x4000:  // BELOW_NORMAL_PRIORITY_CLASS
             return 5;
         case 0x40:  // IDLE_PRIORITY_CLASS
             return 19;
         default:
-            return 0;
+            return std::nullopt;
     }
 }
 
@@ -62,7 +66,12 @@ public:
     }
 
     bool SetPriorityClass(std::uint32_t priorityClass) override {
-        if (::setpriority(PRIO_PROCESS, 0, NicenessOf(priorityClass)) != 0) {
+        const std::optional<int> niceness = NicenessOf(priorityClass);
+        if (!niceness) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        if (::setpriority(PRIO_PROCESS, 0, *niceness) != 0) {
             SetLastError(WindowsErrorFromErrno(errno));
             return false;
         }

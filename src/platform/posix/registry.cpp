@@ -10,10 +10,6 @@
 namespace kairovel::platform {
 namespace {
 
-constexpr std::uintptr_t kFirstHandle = 0x100;
-// Handles are multiples of four, as on Windows; the predefined keys (such as
-// 0x80000002) are not, so an issued handle can never be mistaken for one.
-constexpr std::uintptr_t kHandleStep = 4;
 constexpr REGSAM kWow64Flags = 0x0300;  // KEY_WOW64_64KEY | KEY_WOW64_32KEY: which view, not which rights
 constexpr wchar_t kSeparator = L'\\';
 
@@ -70,8 +66,7 @@ RegistryDatabase::Purpose WritePurpose(RegistryKeyId key) {
 
 }  // namespace
 
-SqliteRegistry::SqliteRegistry(std::chrono::milliseconds busyTimeout)
-    : busyTimeout_(busyTimeout), nextHandle_(kFirstHandle) {}
+SqliteRegistry::SqliteRegistry(std::chrono::milliseconds busyTimeout) : busyTimeout_(busyTimeout) {}
 
 std::filesystem::path SqliteRegistry::DatabaseFile() { return StateRoot() / "registry.sqlite"; }
 
@@ -80,10 +75,9 @@ bool SqliteRegistry::Find(HKEY key, OpenKey& found) {
         found = OpenKey{DatabaseFile(), kRegistryRootKey, KEY_ALL_ACCESS};
         return true;
     }
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const auto entry = openKeys_.find(key.value());
-    if (entry == openKeys_.end()) return false;
-    found = entry->second;
+    const std::shared_ptr<OpenKey> open = openKeys_.Find(TableHandle(key));
+    if (open == nullptr) return false;
+    found = *open;
     return true;
 }
 
@@ -93,13 +87,11 @@ LSTATUS SqliteRegistry::Resolve(HKEY key, std::wstring_view subKey, OpenKey& sta
     return SplitKeyPath(subKey, names);
 }
 
+// Issued handles are multiples of four, as on Windows; the predefined keys
+// (such as 0x80000002) are not, so an issued handle is never taken for one.
 HKEY SqliteRegistry::Issue(OpenKey key) {
     key.access &= ~kWow64Flags;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const std::uintptr_t handle = nextHandle_;
-    nextHandle_ += kHandleStep;
-    openKeys_.emplace(handle, std::move(key));
-    return HKEY{handle};
+    return TypedHandle<RegistryKeyKind>(openKeys_.Add(std::make_shared<OpenKey>(std::move(key))));
 }
 
 LSTATUS SqliteRegistry::RegCreateKeyExW(HKEY key, const wchar_t* subKey, std::uint32_t reserved,
@@ -241,8 +233,7 @@ LSTATUS SqliteRegistry::RegDeleteKeyW(HKEY key, const wchar_t* subKey) {
 
 LSTATUS SqliteRegistry::RegCloseKey(HKEY key) {
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return openKeys_.erase(key.value()) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return openKeys_.Remove(TableHandle(key)) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 template <>

@@ -1,33 +1,21 @@
 // The control manager of the Linux stand-in, as far as controlling programs
 // need it so far: connecting to it, and finding that it knows no service yet.
-#include <cstdint>
-#include <cwctype>
-#include <mutex>
-#include <set>
+#include <memory>
 #include <string_view>
 
 #include "platform/last_error.h"
+#include "platform/posix/ascii_case.h"
+#include "platform/posix/handle_table.h"
 #include "platform/service_manager.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
 namespace {
 
-constexpr std::uintptr_t kFirstHandle = 0x1000;
-constexpr std::uintptr_t kHandleStep = 4;
 constexpr std::wstring_view kActiveDatabase = L"ServicesActive";
 
 bool IsActiveDatabase(const wchar_t* database) {
-    if (database == nullptr) return true;
-    const std::wstring_view name(database);
-    if (name.size() != kActiveDatabase.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (std::towupper(static_cast<std::wint_t>(name[i])) !=
-            std::towupper(static_cast<std::wint_t>(kActiveDatabase[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return database == nullptr || EqualsIgnoringAsciiCase(database, kActiveDatabase);
 }
 
 class StandInServiceManager final : public ServiceManagerFacility {
@@ -35,11 +23,7 @@ public:
     SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t /*access*/) override {
         if (machine != nullptr && *machine != L'\0') return Fail(ERROR_NOT_SUPPORTED);  // no remote managers
         if (!IsActiveDatabase(database)) return Fail(ERROR_INVALID_PARAMETER);
-        const std::lock_guard<std::mutex> lock(mutex_);
-        const std::uintptr_t handle = nextHandle_;
-        nextHandle_ += kHandleStep;
-        managers_.insert(handle);
-        return SC_HANDLE{handle};
+        return TypedHandle<ServiceHandleKind>(managers_.Add(std::make_shared<ManagerConnection>()));
     }
 
     SC_HANDLE OpenServiceW(SC_HANDLE manager, const wchar_t* serviceName, std::uint32_t /*access*/) override {
@@ -54,8 +38,7 @@ public:
     }
 
     bool CloseServiceHandle(SC_HANDLE handle) override {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (managers_.erase(handle.value()) == 1) return true;
+        if (managers_.Remove(TableHandle(handle)) != nullptr) return true;
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
@@ -66,14 +49,11 @@ private:
         return SC_HANDLE{};
     }
 
-    bool IsManager(SC_HANDLE handle) {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return managers_.count(handle.value()) == 1;
-    }
+    bool IsManager(SC_HANDLE handle) { return managers_.Find(TableHandle(handle)) != nullptr; }
 
-    std::mutex mutex_;
-    std::set<std::uintptr_t> managers_;
-    std::uintptr_t nextHandle_ = kFirstHandle;
+    // A connection to this manager holds nothing yet: the handle is all there is to it.
+    struct ManagerConnection {};
+    HandleTable<ManagerConnection> managers_;
 };
 
 }  // namespace

@@ -9,13 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/posix/handle_table.h"
 #include "platform/posix/registry_database.h"
+#include "platform/registry.h"
 
 namespace kairovel::platform {
 
@@ -54,9 +53,7 @@ private:
     HKEY Issue(OpenKey key);
 
     const std::chrono::milliseconds busyTimeout_;
-    std::mutex mutex_;  // guards the handle table: the program's threads share the facility
-    std::map<std::uintptr_t, OpenKey> openKeys_;
-    std::uintptr_t nextHandle_;
+    HandleTable<OpenKey> openKeys_;  // shared by the program's threads
 };
 
 }  // namespace kairovel::platform

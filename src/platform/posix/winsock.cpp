@@ -16,9 +16,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -342,7 +345,9 @@ public:
     int closesocket(SOCKET s) override {
         if (!Started()) return Fail(WSANOTINITIALISED);
         const int fd = Descriptor(s);
-        if (fd < 0) return Fail(WSAENOTSOCK);
+        // A number that is no socket (a stale one, reused for a file since) is refused, never closed.
+        struct stat status {};
+        if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode)) return Fail(WSAENOTSOCK);
         // Linux closes the descriptor even when close reports EINTR: never close it twice.
         if (::close(fd) != 0 && errno != EINTR) return Fail(WinsockErrorFromErrno(errno));
         return 0;
@@ -460,11 +465,15 @@ private:
     }
 
     // Waits for a connect in progress; 0 when it is made, else the Winsock error.
+    // The wait ends at one deadline, however often a signal interrupts it.
     static int AwaitConnection(int fd) {
+        using std::chrono::steady_clock;
+        const auto deadline = steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
         pollfd entry{fd, POLLOUT, 0};
         int ready = 0;
         do {
-            ready = ::poll(&entry, 1, kConnectTimeoutMilliseconds);
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
+            ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left, 0)));
         } while (ready < 0 && errno == EINTR);
         if (ready == 0) return WSAETIMEDOUT;
         if (ready < 0) return WinsockErrorFromErrno(errno);

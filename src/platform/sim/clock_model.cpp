@@ -23,6 +23,21 @@ std::int64_t Scaled(std::int64_t elapsed, double factor) {
     return static_cast<std::int64_t>(std::clamp(value, -kLimit, kLimit));
 }
 
+constexpr std::int64_t kLargestCount = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kSmallestCount = std::numeric_limits<std::int64_t>::min();
+
+// a + b and a - b, held at the end of the range of a count that they would run past.
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (!__builtin_add_overflow(a, b, &sum)) return sum;
+    return b > 0 ? kLargestCount : kSmallestCount;
+}
+std::int64_t SaturatingSubtract(std::int64_t a, std::int64_t b) {
+    std::int64_t difference = 0;
+    if (!__builtin_sub_overflow(a, b, &difference)) return difference;
+    return b < 0 ? kLargestCount : kSmallestCount;
+}
+
 template <class T>
 bool ParseNumber(std::string_view text, T& out) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
@@ -54,9 +69,13 @@ double SimulatedClockModel::Rate() const {
 }
 
 std::int64_t SimulatedClockModel::ClockAt(std::int64_t machineNow) const {
-    const std::int64_t elapsed = machineNow - machineAtReference_;
+    const std::int64_t elapsed = SaturatingSubtract(machineNow, machineAtReference_);
     // The elapsed machine time, plus what the rate adds or takes: exact for rate 1.
-    return clockAtReference_ + elapsed + Scaled(elapsed, Rate() - 1.0);
+    return SaturatingAdd(SaturatingAdd(clockAtReference_, elapsed), Scaled(elapsed, Rate() - 1.0));
+}
+
+std::int64_t SimulatedClockModel::TrueErrorAt(std::int64_t machineNow) const {
+    return SaturatingSubtract(ClockAt(machineNow), machineNow);
 }
 
 void SimulatedClockModel::MoveReferenceTo(std::int64_t machineNow) {
@@ -75,7 +94,9 @@ void SimulatedClockModel::SetAdjustment(std::int64_t machineNow, std::uint32_t a
     if (!disabled) adjustment_ = adjustment;
 }
 
-void SimulatedClockModel::SetTrueError(std::int64_t machineNow, std::int64_t error) { Step(machineNow, machineNow + error); }
+void SimulatedClockModel::SetTrueError(std::int64_t machineNow, std::int64_t error) {
+    Step(machineNow, SaturatingAdd(machineNow, error));
+}
 
 bool SimulatedClockModel::SetDrift(std::int64_t machineNow, double ppm) {
     if (!(std::fabs(ppm) <= kLargestDriftPpm)) return false;

@@ -10,7 +10,8 @@
 // taken. Setting the time steps the clock; every change of rate first moves
 // the reference point to the present, so the past is never rewritten. The
 // true error is the simulated time minus the machine's time. Times are
-// 100-ns counts since 1601, as a FILETIME holds them.
+// 100-ns counts since 1601, as a FILETIME holds them; a clock that runs past
+// the last count stays there.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +39,7 @@ public:
     explicit SimulatedClockModel(std::int64_t machineNow = 0);
 
     std::int64_t ClockAt(std::int64_t machineNow) const;
-    std::int64_t TrueErrorAt(std::int64_t machineNow) const { return ClockAt(machineNow) - machineNow; }
+    std::int64_t TrueErrorAt(std::int64_t machineNow) const;
     double Rate() const;
 
     void Step(std::int64_t machineNow, std::int64_t clockValue);

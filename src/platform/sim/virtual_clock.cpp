@@ -90,8 +90,10 @@ void VirtualClock::Sleep(std::uint32_t milliseconds) {
 
 void VirtualClock::Advance(std::uint64_t milliseconds) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    const auto step = static_cast<std::int64_t>(milliseconds) * kUnitsPerMillisecond;
-    machineNow_ = step > kLatestCount - machineNow_ ? kLatestCount : machineNow_ + step;
+    // Compared in milliseconds, so that no step is multiplied beyond what a count holds.
+    const auto room = static_cast<std::uint64_t>((kLatestCount - machineNow_) / kUnitsPerMillisecond);
+    machineNow_ = milliseconds > room ? kLatestCount
+                                      : machineNow_ + static_cast<std::int64_t>(milliseconds) * kUnitsPerMillisecond;
 }
 
 std::int64_t VirtualClock::ElapsedMilliseconds() const {

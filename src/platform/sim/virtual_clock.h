@@ -45,7 +45,8 @@ public:
     // Advances virtual time at once, between two suspension points.
     void Sleep(std::uint32_t milliseconds) override;
 
-    // Lets virtual time pass without being a suspension point.
+    // Lets virtual time pass without being a suspension point. Virtual time
+    // stops at the last instant a FILETIME count holds (in the year 30828).
     void Advance(std::uint64_t milliseconds);
     // Virtual time since the clock was made.
     std::int64_t ElapsedMilliseconds() const;
