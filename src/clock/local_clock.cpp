@@ -213,8 +213,10 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
             break;
         case 2:
             // The deviation of the last free run over its length is the
-            // clock's own rate error; half of it comes out of the base.
-            if (freeRunDuration != 0) {
+            // clock's own rate error; half of it comes out of the base. A
+            // clock stepped back past the end of the last correction has no
+            // free run to measure: no estimate this pass.
+            if (freeRunDuration > 0) {
                 slope = SlopePerMille(d, freeRunDuration);
                 base = TruncatedMagnitudeBelow(slope, kResetSlopePerMille)
                            ? AdjustedIncrement(0.5 * slope, state_.ClockAdjust)
