@@ -85,10 +85,11 @@ LocalClock::LocalClock(LocalClockState& state) : state_(state) {
     try {
         ReadPlatformAdjustment(state_.StartupDisabled, state_.StartupAdjustment);
     } catch (...) {
-        // Unreadable: the start-up values stay "disabled", which a restore
-        // turns into the system keeping time by itself.
+        // Unreadable: "disabled", which a restore turns into the system keeping
+        // time by itself, at the nominal increment, which keeps the clock's
+        // rate where the start-up adjustment becomes the base of a free run.
         state_.StartupDisabled = true;
-        state_.StartupAdjustment = 0;
+        state_.StartupAdjustment = platform::Clock().NominalTimeIncrement();
     }
 }
 

@@ -230,6 +230,23 @@ TEST_F(LocalClockTest, AClockSteppedBackPastTheLastCorrectionGivesNoDriftEstimat
     EXPECT_DOUBLE_EQ(state_.ClockAdjust, 100000.0);
 }
 
+TEST_F(LocalClockTest, AnUnreadableStartUpAdjustmentFallsBackToTheNominalIncrement) {
+    clock_.RefuseAdjustmentReads(platform::ERROR_INVALID_DATA);
+    LocalClock clock(state_);
+    clock_.RefuseAdjustmentReads(0);
+    EXPECT_EQ(state_.StartupAdjustment, 100000u);
+    EXPECT_TRUE(state_.StartupDisabled);
+    // A slope of 10 per mille sends the free-run base back to the start-up adjustment:
+    // the nominal rate, not an adjustment of 0 that would stop the clock.
+    PassWithSlope(clock, 0.0);
+    PassWithSlope(clock, 10.0);
+    EXPECT_DOUBLE_EQ(state_.ClockAdjust, 100000.0);
+    EXPECT_EQ(clock_.AdjustmentChanges().back().adjustment, 100000u);
+    EXPECT_FALSE(clock_.AdjustmentChanges().back().disabled);
+    clock.Restore();
+    EXPECT_TRUE(clock_.AdjustmentChanges().back().disabled);
+}
+
 TEST_F(LocalClockTest, PersistsAtTheSixthStablePassAndCountsAgainAfterALargeSlope) {
     LocalClock clock(state_);
     MemoryStore store;

@@ -88,6 +88,8 @@ public:
         return true;
     }
 
+    std::uint32_t NominalTimeIncrement() override { return mapping_.Increment(); }
+
     void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override {
         lowest = mapping_.Lowest();
         highest = mapping_.Highest();
