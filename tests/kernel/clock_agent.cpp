@@ -9,7 +9,8 @@
 //   clock_agent load-module FILE   load a kernel module (the guest's root has no insmod)
 //
 // Requests are one byte; every answer is three little-endian 64-bit numbers:
-//   'c'  CLOCK_REALTIME, CLOCK_MONOTONIC and CLOCK_MONOTONIC_RAW in nanoseconds
+//   'c'  CLOCK_REALTIME, CLOCK_MONOTONIC and CLOCK_MONOTONIC_RAW in nanoseconds,
+//        read as nearly at one instant as the guest allows
 //   'a'  adjtimex's tick, frequency and status
 //   'q'  three zeros, then the agent ends (the guest then powers off)
 // It is linked statically and uses nothing of the project, so that it runs in
@@ -38,11 +39,37 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 constexpr int kNtpPacketBytes = 48;
 constexpr int kProbeTries = 50;        // one every 200 ms: 10 s
 constexpr int kProbeWaitMilliseconds = 200;
+constexpr int kBracketAttempts = 3;
 
 std::int64_t Read(clockid_t clock) {
     timespec now{};
     ::clock_gettime(clock, &now);
     return static_cast<std::int64_t>(now.tv_sec) * kNanosecondsPerSecond + now.tv_nsec;
+}
+
+struct Reading {
+    std::int64_t realtime;
+    std::int64_t monotonic;
+    std::int64_t raw;
+};
+
+// The three clocks at one instant, as nearly as can be: every read is a trap
+// into the guest's kernel, and the host may hold the guest between two of them
+// for tens of microseconds. Each clock is read between two raw reads, the
+// tightest of a few brackets is kept, and the raw time is its middle.
+Reading ReadClocks() {
+    Reading best{};
+    std::int64_t bestWidth = INT64_MAX;
+    for (int attempt = 0; attempt < kBracketAttempts; ++attempt) {
+        const std::int64_t before = Read(CLOCK_MONOTONIC_RAW);
+        const std::int64_t realtime = Read(CLOCK_REALTIME);
+        const std::int64_t monotonic = Read(CLOCK_MONOTONIC);
+        const std::int64_t after = Read(CLOCK_MONOTONIC_RAW);
+        if (after - before >= bestWidth) continue;
+        bestWidth = after - before;
+        best = Reading{realtime, monotonic, before + bestWidth / 2};
+    }
+    return best;
 }
 
 bool WriteAll(int fd, const unsigned char* data, std::size_t size) {
@@ -87,10 +114,8 @@ int Serve(const char* device) {
         bool answered = true;
         switch (request) {
             case 'c': {
-                // Realtime last, closest to the answer the host timestamps.
-                const std::int64_t raw = Read(CLOCK_MONOTONIC_RAW);
-                const std::int64_t monotonic = Read(CLOCK_MONOTONIC);
-                answered = Answer(fd, Read(CLOCK_REALTIME), monotonic, raw);
+                const Reading reading = ReadClocks();
+                answered = Answer(fd, reading.realtime, reading.monotonic, reading.raw);
                 break;
             }
             case 'a': {
@@ -122,12 +147,19 @@ int SetRate(long tick, long frequency) {
 }
 
 int Step(long long milliseconds) {
-    const std::int64_t target = Read(CLOCK_REALTIME) + milliseconds * 1'000'000;
-    timespec to{};
-    to.tv_sec = static_cast<time_t>(target / kNanosecondsPerSecond);
-    to.tv_nsec = static_cast<long>(target % kNanosecondsPerSecond);
-    if (::clock_settime(CLOCK_REALTIME, &to) != 0) {
-        std::perror("clock_settime");
+    // Added by the kernel in one go: reading the time and setting it would
+    // lose whatever the host held the guest for between the two.
+    timex change{};
+    change.modes = ADJ_SETOFFSET | ADJ_NANO;
+    const long long nanoseconds = milliseconds * 1'000'000;
+    change.time.tv_sec = static_cast<time_t>(nanoseconds / kNanosecondsPerSecond);
+    change.time.tv_usec = static_cast<suseconds_t>(nanoseconds % kNanosecondsPerSecond);  // nanoseconds with ADJ_NANO
+    if (change.time.tv_usec < 0) {  // the kernel wants the fraction non-negative
+        change.time.tv_usec += kNanosecondsPerSecond;
+        --change.time.tv_sec;
+    }
+    if (::adjtimex(&change) < 0) {
+        std::perror("adjtimex");
         return 1;
     }
     return 0;

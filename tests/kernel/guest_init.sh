@@ -18,7 +18,8 @@
 #   STEP_MILLISECONDS        the clock's error at the start (added to the time)
 #   ARGUMENTS                the program's switches
 #   PASSES, PAUSE_SECONDS    how many runs, and the pause after each (default 1, 0)
-#   INTERRUPT_AFTER          if set: SIGINT that many seconds into the slew
+#   INTERRUPT_AFTER          if set: SIGINT that many seconds into the slew (which
+#                            the program's trace, /trace=debug, tells the start of)
 #   TIME_LIMIT               seconds after which the guest powers itself off
 # Lines starting with "@@ " on the console tell the host where the case is.
 set -u

@@ -1,5 +1,6 @@
 #include "kernel/guest_testbed.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -122,23 +123,28 @@ std::optional<GuestClockSample> FirstSampleAfter(const std::vector<GuestClockSam
 }
 
 std::optional<double> RatePpm(const std::vector<GuestClockSample>& samples, std::int64_t from, std::int64_t to) {
-    // Least squares of the offset (ns) over host time (s from the first sample).
-    double n = 0, sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
-    std::int64_t origin = 0;
+    // The median of the slopes between every two readings at least half a
+    // second apart (Theil and Sen): a reading the host held up between two
+    // clock reads of the agent moves no more than its own pairs.
+    constexpr std::int64_t kShortestPair = 500'000'000;  // ns
+    std::vector<const GuestClockSample*> inside;
     for (const GuestClockSample& sample : samples) {
-        if (sample.host < from || sample.host > to) continue;
-        if (n == 0) origin = sample.host;
-        const double x = static_cast<double>(sample.host - origin) / 1e9;
-        const double y = static_cast<double>(sample.guestRealtime - sample.host);
-        n += 1;
-        sumX += x;
-        sumY += y;
-        sumXX += x * x;
-        sumXY += x * y;
+        if (sample.host >= from && sample.host <= to) inside.push_back(&sample);
     }
-    const double spread = n * sumXX - sumX * sumX;
-    if (n < 3 || spread <= 0) return std::nullopt;
-    return (n * sumXY - sumX * sumY) / spread / 1e3;  // ns per s is ppb: ppm is a thousandth of it
+    std::vector<double> slopes;
+    for (std::size_t i = 0; i < inside.size(); ++i) {
+        for (std::size_t j = i + 1; j < inside.size(); ++j) {
+            const std::int64_t raw = inside[j]->guestRaw - inside[i]->guestRaw;
+            if (raw < kShortestPair) continue;
+            const std::int64_t gained = (inside[j]->guestRealtime - inside[j]->guestRaw) -
+                                        (inside[i]->guestRealtime - inside[i]->guestRaw);
+            slopes.push_back(static_cast<double>(gained) / static_cast<double>(raw) * 1e6);
+        }
+    }
+    if (slopes.empty()) return std::nullopt;
+    const auto middle = slopes.begin() + static_cast<std::ptrdiff_t>(slopes.size() / 2);
+    std::nth_element(slopes.begin(), middle, slopes.end());
+    return *middle;
 }
 
 double CorrectionMilliseconds(const GuestClockSample& before, const GuestClockSample& after, double ownRatePpm) {

@@ -23,8 +23,6 @@
 namespace kairovel::testing {
 
 inline constexpr char kHostLinkAddress[] = "169.254.0.1";
-inline constexpr long kNominalTick = 10000;  // microseconds per tick at USER_HZ 100
-inline constexpr long kFrequencyScale = 65536;  // adjtimex frequency units per ppm
 
 struct GuestCase {
     long startTick = kNominalTick;       // adjtimex's tick before the program starts
@@ -67,7 +65,10 @@ private:
 // The last sample before the host time, or the first one after it.
 std::optional<GuestClockSample> LastSampleBefore(const std::vector<GuestClockSample>& samples, std::int64_t host);
 std::optional<GuestClockSample> FirstSampleAfter(const std::vector<GuestClockSample>& samples, std::int64_t host);
-// The guest's rate against the host between two host times, in ppm (least squares).
+// The rate of the guest's clock between two host times, in ppm, against the
+// guest's oscillator: CLOCK_MONOTONIC_RAW, which no adjustment
+// changes, read in the same answer as the clock, so that the jitter of the
+// exchanges with the host does not enter a rate measured over seconds.
 std::optional<double> RatePpm(const std::vector<GuestClockSample>& samples, std::int64_t from, std::int64_t to);
 // How much the guest's clock was moved between two samples, in milliseconds,
 // beyond what it gained at its own rate (ppm against the host) meanwhile.

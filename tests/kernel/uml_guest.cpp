@@ -22,6 +22,7 @@ constexpr int kAnswerTimeoutMs = 2000;    // an agent that stays silent longer i
 constexpr char kMarkerPrefix[] = "@@ ";
 // Memory of the guest: the kernel and the few programs it runs need about 60 MB.
 constexpr char kGuestMemory[] = "mem=96M";
+constexpr int kConsolePollMs = 200;  // how soon the console reader notices it should stop
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -80,6 +81,7 @@ UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>
     if (pid_ == 0) {
         // A guest must not outlive its test: linux.uml halts cleanly on SIGTERM.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        ::setpgid(0, 0);  // the guest's processes in a group of their own, for the last resort of Finish
         const int nothing = ::open("/dev/null", O_RDONLY);
         ::dup2(nothing, 0);
         ::dup2(console[1], 1);
@@ -98,6 +100,7 @@ UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>
 UmlGuest::~UmlGuest() {
     StopRecording();
     if (pid_ > 0 && exitCode_ < 0) Finish(5s);
+    stopReading_ = true;
     if (consoleReader_.joinable()) consoleReader_.join();
     ::close(serial_);
     ::close(console_);
@@ -106,7 +109,9 @@ UmlGuest::~UmlGuest() {
 void UmlGuest::ReadConsole() {
     std::string pending;
     char buffer[4096];
-    for (;;) {
+    while (!stopReading_) {
+        pollfd entry{console_, POLLIN, 0};
+        if (::poll(&entry, 1, kConsolePollMs) == 0) continue;
         const ssize_t n = ::read(console_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -248,10 +253,11 @@ int UmlGuest::Finish(std::chrono::milliseconds bound) {
         Exchange('q', answer, sent, received);
     }
     if (WaitForExit(bound) >= 0) return exitCode_;
-    // SIGTERM halts the guest with every process of it; SIGKILL would leave them behind.
+    // SIGTERM halts the guest with every process of it; SIGKILL to linux.uml
+    // alone would leave the guest's processes behind, so it goes to its group.
     ::kill(pid_, SIGTERM);
     if (WaitForExit(5s) >= 0) return exitCode_;
-    ::kill(pid_, SIGKILL);
+    ::kill(-pid_, SIGKILL);
     WaitForExit(5s);
     return exitCode_;
 }

@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -21,6 +22,9 @@
 #include <vector>
 
 namespace kairovel::testing {
+
+inline constexpr long kNominalTick = 10000;     // microseconds per tick at USER_HZ 100
+inline constexpr long kFrequencyScale = 65536;  // adjtimex frequency units per ppm
 
 // The host's CLOCK_REALTIME in nanoseconds.
 std::int64_t HostNanoseconds();
@@ -44,7 +48,9 @@ struct GuestKernelRate {
     int state = 0;       // adjtimex's return value (the clock state)
 
     // The clock's rate against the oscillator in ppm: tick and frequency add up.
-    double Ppm() const { return (static_cast<double>(tick) - 10000.0) * 100.0 + static_cast<double>(frequency) / 65536.0; }
+    double Ppm() const {
+        return static_cast<double>(tick - kNominalTick) * 100.0 + static_cast<double>(frequency) / kFrequencyScale;
+    }
 };
 
 struct GuestMarker {
@@ -97,6 +103,7 @@ private:
     std::condition_variable consoleChanged_;
     std::string consoleText_;
     std::vector<GuestMarker> markers_;
+    std::atomic<bool> stopReading_{false};
     std::thread consoleReader_;
 
     mutable std::mutex samplesMutex_;
