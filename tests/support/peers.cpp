@@ -97,8 +97,10 @@ XinetdTimeServer::XinetdTimeServer(const std::string& clockOffset) {
 }
 
 ChronyServer::ChronyServer(const std::string& clockOffset) {
-    WriteText(folder_ / "chrony.conf", ChronyConfig(folder_, "allow 127.0.0.1\nport 123\n"));
-    Start({PeerProgram("usr/sbin/chronyd"), "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
+    // Anyone in the private network may ask: loopback, and the link of a user-mode Linux guest.
+    WriteText(folder_ / "chrony.conf", ChronyConfig(folder_, "allow\nport 123\n"));
+    Start({PeerProgram("usr/sbin/chronyd"), "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f",
+           (folder_ / "chrony.conf").string()},
           clockOffset);
     ready_ = WaitForNtpServer(kStartBound);
 }

@@ -55,7 +55,7 @@ public:
     explicit XinetdTimeServer(const std::string& clockOffset = {});
 };
 
-// chronyd as an NTP server on port 123 of 127.0.0.1, its own local clock at stratum 8.
+// chronyd as an NTP server on port 123 of every address of the private network, its own local clock at stratum 8.
 class ChronyServer : public PeerDaemon {
 public:
     explicit ChronyServer(const std::string& clockOffset = {});
