@@ -15,6 +15,7 @@
 #include "platform/service_manager.h"
 #include "support/file_permissions.h"
 #include "support/raised.h"
+#include "support/service_manager_double.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel {
@@ -35,8 +36,8 @@ public:
     std::wstring output;
 };
 
-// A control manager that knows the service in one state (the stand-in knows no service yet).
-class ServiceInState final : public platform::ServiceManagerFacility {
+// A control manager that knows the service in one state.
+class ServiceInState final : public testing::ServiceManagerDouble {
 public:
     explicit ServiceInState(std::uint32_t state) : state_(state) {}
     platform::SC_HANDLE OpenSCManagerW(const wchar_t*, const wchar_t*, std::uint32_t) override {

@@ -18,6 +18,7 @@
 #include "platform/last_error.h"
 #include "platform/privilege.h"
 #include "platform/process.h"
+#include "support/service_manager_double.h"
 #include "platform/service_dispatcher.h"
 #include "platform/win_types.h"
 #include "shell/console_ctrl_handler.h"
@@ -60,7 +61,7 @@ public:
     std::vector<platform::PHANDLER_ROUTINE> installed;
 };
 
-class RecordingDispatcher final : public platform::ServiceDispatcherFacility {
+class RecordingDispatcher final : public testing::ServiceDispatcherDouble {
 public:
     bool StartServiceCtrlDispatcherW(const platform::SERVICE_TABLE_ENTRYW* table) override {
         for (const auto* entry = table;; ++entry) {

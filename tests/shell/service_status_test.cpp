@@ -7,6 +7,7 @@
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
 #include "support/raised.h"
+#include "support/service_manager_double.h"
 
 namespace kairovel {
 namespace {
@@ -15,7 +16,7 @@ using platform::SC_HANDLE;
 
 // A control manager whose service is in a given state, or whose calls fail
 // with a given code; it remembers which handles are still open.
-class RecordingManager final : public platform::ServiceManagerFacility {
+class RecordingManager final : public testing::ServiceManagerDouble {
 public:
     SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t access) override {
         EXPECT_EQ(machine, nullptr);

@@ -231,6 +231,21 @@ LSTATUS SqliteRegistry::RegDeleteKeyW(HKEY key, const wchar_t* subKey) {
     return database.Commit();
 }
 
+LSTATUS SqliteRegistry::RegDeleteValueW(HKEY key, const wchar_t* valueName) {
+    OpenKey target;
+    if (!Find(key, target)) return ERROR_INVALID_HANDLE;
+    if ((target.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    RegistryDatabase database(target.database, busyTimeout_);
+    if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Change, target.id);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (const LSTATUS status = database.DeleteValue(target.id, TextOrEmpty(valueName)); status != ERROR_SUCCESS) {
+        return status;
+    }
+    return database.Commit();
+}
+
 LSTATUS SqliteRegistry::RegCloseKey(HKEY key) {
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     return openKeys_.Remove(TableHandle(key)) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;

@@ -301,6 +301,19 @@ LSTATUS RegistryDatabase::PutValue(RegistryKeyId key, std::wstring_view name, st
     return ERROR_SUCCESS;
 }
 
+LSTATUS RegistryDatabase::DeleteValue(RegistryKeyId key, std::wstring_view name) {
+    if (empty_) return ERROR_FILE_NOT_FOUND;
+    Statement statement;
+    if (const LSTATUS status = Prepare("DELETE FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, key);
+    statement.Bind(2, FoldRegistryName(name));
+    if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+    return sqlite3_changes(connection_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
 LSTATUS RegistryDatabase::GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value) {
     if (empty_) return ERROR_FILE_NOT_FOUND;
     Statement statement;

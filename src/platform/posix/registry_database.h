@@ -71,6 +71,8 @@ public:
     LSTATUS PutValue(RegistryKeyId key, std::wstring_view name, std::uint32_t type,
                      std::span<const std::uint8_t> data);
     // ERROR_FILE_NOT_FOUND when the key has no value of that name.
+    LSTATUS DeleteValue(RegistryKeyId key, std::wstring_view name);
+    // ERROR_FILE_NOT_FOUND when the key has no value of that name.
     LSTATUS GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value);
 
 private:

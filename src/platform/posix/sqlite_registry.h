@@ -38,6 +38,7 @@ public:
     LSTATUS RegQueryValueExW(HKEY key, const wchar_t* valueName, std::uint32_t* reserved, std::uint32_t* type,
                              std::uint8_t* data, std::uint32_t* size) override;
     LSTATUS RegDeleteKeyW(HKEY key, const wchar_t* subKey) override;
+    LSTATUS RegDeleteValueW(HKEY key, const wchar_t* valueName) override;
     LSTATUS RegCloseKey(HKEY key) override;
 
 private:
