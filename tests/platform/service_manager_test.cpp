@@ -138,10 +138,12 @@ TEST_F(ServiceManagerTest, EntriesAreCreatedOpenedWithoutRegardToCaseAndDeletedO
     // Another process's handle holds the entry too.
     EXPECT_EQ(Sc({"query", "kairoveltest"}).exitCode, 0);
     manager.CloseServiceHandle(service);
-    EXPECT_TRUE(manager.OpenServiceW(control, kName, SERVICE_QUERY_STATUS)) << "one handle is still open";
+    const SC_HANDLE third = manager.OpenServiceW(control, kName, SERVICE_QUERY_STATUS);
+    EXPECT_TRUE(third) << "handles are still open";
+    manager.CloseServiceHandle(third);
     manager.CloseServiceHandle(other);
+    // That was the last handle; the entry went with it.
     EXPECT_FALSE(manager.OpenServiceW(control, kName, SERVICE_QUERY_STATUS));
-    // The handle opened just above was the last one; the entry went with it.
     EXPECT_EQ(GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST);
     const SC_HANDLE again = Create();
     EXPECT_TRUE(again);
