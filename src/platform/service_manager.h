@@ -119,9 +119,11 @@ public:
 
     SC_HANDLE get() const { return handle_; }
     explicit operator bool() const { return static_cast<bool>(handle_); }
-    void Close() {
+    void Close() { Reset(SC_HANDLE{}); }
+    // Closes what it holds and takes handle instead.
+    void Reset(SC_HANDLE handle) {
         if (handle_) ServiceManager().CloseServiceHandle(handle_);
-        handle_ = SC_HANDLE{};
+        handle_ = handle;
     }
 
 private:
