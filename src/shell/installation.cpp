@@ -111,8 +111,7 @@ void InstallService() {
         SetInstalled(1);
     } catch (const std::wstring&) {
         if (reinstalling) {
-            LoggingErrors([] { DeleteParameters(); });  // what was stored of the new ones
-            PutBack(*previous);
+            PutBack(*previous);  // over whatever of the new ones was stored
         } else {
             TakeBack(false);
         }

@@ -85,26 +85,5 @@ TEST(ServiceStatusText, FailuresCarryTheCodeInHexadecimalAndCloseWhatWasOpened) 
     EXPECT_TRUE(manager.open.empty());
 }
 
-TEST(ServiceStatusText, TheStandInManagerKnowsNoServiceYet) {
-    EXPECT_EQ(testing::RaisedText([] { ServiceStatusText(); }), L"OpenService failed (0x424)");
-}
-
-TEST(StandInServiceManager, HandlesKeepTheWindowsMeanings) {
-    platform::ServiceManagerFacility& manager = platform::ServiceManager();
-    const SC_HANDLE control = manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS);
-    ASSERT_TRUE(control);
-    EXPECT_FALSE(manager.OpenServiceW(control, L"Kairovel", platform::SERVICE_ALL_ACCESS));
-    EXPECT_EQ(platform::GetLastError(), 1060u);
-    EXPECT_FALSE(manager.OpenServiceW(SC_HANDLE{0x7777}, L"Kairovel", platform::SERVICE_ALL_ACCESS));
-    EXPECT_EQ(platform::GetLastError(), 6u);
-    EXPECT_FALSE(manager.OpenSCManagerW(L"\\\\elsewhere", nullptr, platform::SC_MANAGER_ALL_ACCESS));
-    platform::SERVICE_STATUS status;
-    EXPECT_FALSE(manager.QueryServiceStatus(control, status));
-    EXPECT_EQ(platform::GetLastError(), 6u);
-    EXPECT_TRUE(manager.CloseServiceHandle(control));
-    EXPECT_FALSE(manager.CloseServiceHandle(control));
-    EXPECT_EQ(platform::GetLastError(), 6u);
-}
-
 }  // namespace
 }  // namespace kairovel
