@@ -24,8 +24,9 @@ public:
     explicit Writer(Kind kind) { Number(kind); }
     void Number(std::uint32_t value) { Bytes(&value, sizeof value); }
     void Bytes(const void* data, std::size_t size) {
-        const auto* bytes = static_cast<const std::uint8_t*>(data);
-        message_.insert(message_.end(), bytes, bytes + size);
+        const std::size_t at = message_.size();
+        message_.resize(at + size);
+        if (size > 0) std::memcpy(message_.data() + at, data, size);
     }
     Message Done() { return std::move(message_); }
 
