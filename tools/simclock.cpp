@@ -40,7 +40,7 @@ int Usage() {
 
 int Failed(const char* what) {
     std::fprintf(stderr, "kairovel-simclock: %s failed with error %u (%s)\n", what,
-                 kairovel::platform::GetLastError(), SimulatedClock::DefaultStateFile().c_str());
+                 kairovel::platform::GetLastError(), SimulatedClock::DefaultStateFile().string().c_str());
     return 1;
 }
 

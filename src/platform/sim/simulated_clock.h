@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "platform/clock.h"
-#include "platform/posix/state_file.h"
+#include "platform/sim/state_file.h"
 #include "platform/sim/clock_model.h"
 
 namespace kairovel::platform {

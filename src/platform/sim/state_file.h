@@ -2,8 +2,9 @@
 //
 // Readers always see a whole file: a change is written to a temporary file
 // beside it and renamed over it. Changes are made one at a time under an
-// exclusive lock (flock) on a companion lock file, so that no process's
-// change is lost to another's read-modify-write. The folder is created on
+// exclusive lock on a companion lock file (flock on Linux, LockFileEx on
+// Windows), so that no process's change is lost to another's
+// read-modify-write. Each system's backend defines it. The folder is created on
 // the first change.
 #pragma once
 

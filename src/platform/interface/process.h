@@ -1,0 +1,37 @@
+// The running process: its executable, its command line, its priority and its memory.
+//
+// This is the facility without its constants, for the Windows backend beside
+// windows.h; platform/process.h adds them under their Windows names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/facility.h"
+
+namespace kairovel::platform {
+
+inline constexpr std::size_t kWorkingSetRelease = static_cast<std::size_t>(-1);  // (SIZE_T)-1
+
+class ProcessFacility {
+public:
+    virtual ~ProcessFacility() = default;
+
+    // The full path of the running executable.
+    virtual std::wstring GetModuleFileNameW() = 0;
+    // The whole command line as one text. On Linux the shell has already split
+    // it, so it is the arguments joined by single blanks.
+    virtual std::wstring GetCommandLineW() = 0;
+    // Raises (or lowers) the scheduling priority of the whole process.
+    virtual bool SetPriorityClass(std::uint32_t priorityClass) = 0;
+    // Both sizes (SIZE_T)-1 give the process's unused memory back to the system.
+    virtual bool SetProcessWorkingSetSize(std::size_t minimum, std::size_t maximum) = 0;
+};
+
+template <>
+ProcessFacility& DefaultFacility<ProcessFacility>();
+
+inline ProcessFacility& Process() { return Facility<ProcessFacility>::Get(); }
+
+}  // namespace kairovel::platform

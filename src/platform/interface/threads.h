@@ -1,0 +1,63 @@
+// Threads and events: starting threads, suspending and resuming them, reading
+// their exit codes, and the manual- or auto-reset events threads signal each
+// other with.
+//
+// Suspension is cooperative: SuspendThread only marks the thread, and the
+// thread stops at its next suspension point, which is the clock facility's
+// Sleep. There it is held for as long as it stays suspended, and its sleep
+// never ends earlier than planned. A thread the program pauses (the
+// scheduler) spends its life sleeping, so it stops where Windows would stop it.
+//
+// This is the facility without its constants, for the Windows backend beside
+// windows.h; platform/threads.h adds them under their Windows names.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/facility.h"
+#include "platform/interface/kernel_object.h"
+
+namespace kairovel::platform {
+
+inline constexpr std::uint32_t kSuspendCountFailed = 0xFFFF'FFFF;  // (DWORD)-1 of Suspend/ResumeThread
+
+// The body of a thread; what it returns becomes the thread's exit code. An
+// exception that escapes it ends the process, as an unhandled one does on Windows.
+using ThreadRoutine = std::function<std::uint32_t()>;
+
+class ThreadsFacility {
+public:
+    virtual ~ThreadsFacility() = default;
+
+    // Starts routine on a new thread and returns a handle to it, or null with
+    // the last error set when no thread can be started.
+    virtual HANDLE CreateThread(ThreadRoutine routine) = 0;
+    // Both return the suspend count before the call, or kSuspendCountFailed.
+    virtual std::uint32_t SuspendThread(HANDLE thread) = 0;
+    virtual std::uint32_t ResumeThread(HANDLE thread) = 0;
+    // STILL_ACTIVE while the thread runs, then what its routine returned.
+    virtual bool GetExitCodeThread(HANDLE thread, std::uint32_t& exitCode) = 0;
+
+    // A named event is shared by every CreateEventW of that name in the process
+    // (the later calls leave ERROR_ALREADY_EXISTS as last error); null: unnamed.
+    virtual HANDLE CreateEventW(bool manualReset, bool initialState, const wchar_t* name) = 0;
+    virtual bool SetEvent(HANDLE event) = 0;
+    virtual bool ResetEvent(HANDLE event) = 0;
+    // Waits for an event to be signalled or a thread to end: WAIT_OBJECT_0,
+    // WAIT_TIMEOUT after the given milliseconds of the machine's monotonic
+    // time (INFINITE: no limit), or WAIT_FAILED for a handle of another kind.
+    virtual std::uint32_t WaitForSingleObject(HANDLE object, std::uint32_t milliseconds) = 0;
+};
+
+template <>
+ThreadsFacility& DefaultFacility<ThreadsFacility>();
+
+inline ThreadsFacility& Threads() { return Facility<ThreadsFacility>::Get(); }
+
+// Holds the calling thread while it is suspended. Every backend of the clock
+// facility calls it as Sleep begins and ends; threads not started through
+// CreateThread are never held.
+void SuspensionPoint();
+
+}  // namespace kairovel::platform
