@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/last_error.h"
+#include "platform/registry.h"
 #include "platform/service_manager.h"
 
 namespace kairovel::platform {
@@ -17,8 +18,9 @@ TEST(ServiceManagerOnWindows, AnEntryIsCreatedQueriedRefusedTwiceAndDeleted) {
     const ScopedServiceHandle manager(scm.OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ASSERT_TRUE(manager) << GetLastError();
 
-    // Never started: the binary is this test program, which is no service.
-    const std::wstring binary = L"C:\\windows\\system32\\notepad.exe";
+    // Never started. A path with blanks is stored quoted, as Windows reads a
+    // command line, and comes back as the path.
+    const std::wstring binary = L"C:\\Program Files\\Kairovel\\kairovel.exe";
     ScopedServiceHandle service(scm.CreateServiceW(manager.get(), kName, L"Kairovel facility test", SERVICE_ALL_ACCESS,
                                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                                    SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr,
@@ -37,6 +39,17 @@ TEST(ServiceManagerOnWindows, AnEntryIsCreatedQueriedRefusedTwiceAndDeleted) {
     EXPECT_EQ(config.dwStartType, SERVICE_DEMAND_START);
     EXPECT_EQ(config.lpBinaryPathName, binary);
     EXPECT_EQ(config.lpDisplayName, L"Kairovel facility test");
+    HKEY entry{};
+    ASSERT_EQ(Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\KairovelFacilityTest", 0,
+                                       KEY_READ, &entry),
+              ERROR_SUCCESS);
+    std::uint8_t data[512];
+    std::uint32_t size = sizeof data;
+    std::uint32_t type = 0;
+    ASSERT_EQ(Registry().RegQueryValueExW(entry, L"ImagePath", nullptr, &type, data, &size), ERROR_SUCCESS);
+    std::size_t offset = 0;
+    EXPECT_EQ(ReadRegistryString(std::span<const std::uint8_t>(data, size), offset), L"\"" + binary + L"\"");
+    Registry().RegCloseKey(entry);
 
     SERVICE_STATUS status;
     ASSERT_TRUE(scm.QueryServiceStatus(reopened.get(), status));

@@ -87,6 +87,13 @@ case "$case_name" in
     "$wine_run" reg add "$environment" /v KAIROVEL_CLOCK /d simulated /f > /dev/null 2>&1
     "$wine_run" reg add "$environment" /v KAIROVEL_ROOT /d "$root" /f > /dev/null 2>&1
     export KAIROVEL_CLOCK=simulated KAIROVEL_ROOT=$root
+    # Installed from a folder with a blank in its name, as under "Program Files",
+    # beside a program named as the part before the blank: the service manager
+    # must start this program, not that one.
+    mkdir -p "$work/installed program"
+    cp "$kairovel" "$work/installed program/kairovel.exe"
+    cp "$simclock" "$work/installed.exe"
+    kairovel="$work/installed program/kairovel.exe"
     run "$kairovel" /status
     expect_output "/status before" $'Kairovel not installed on this machine\nType Kairovel /? for help\n' 0
     run "$kairovel" /install /ntp_machine=127.0.0.1 /period=1:00:00

@@ -47,8 +47,13 @@ public:
     virtual SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t access) = 0;
     // Creates a service entry (needs SC_MANAGER_CREATE_SERVICE): ERROR_SERVICE_EXISTS
     // when there is one of that name, ERROR_SERVICE_MARKED_FOR_DELETE while one
-    // of that name waits for its deletion. The stand-in knows no load-order
-    // groups, tags, dependencies or accounts: they must be null (the local system).
+    // of that name waits for its deletion. binaryPathName is the path of the
+    // service's executable, which may hold blanks; Windows reads the entry's
+    // image path as a command line, so the Windows backend stores it in
+    // quotation marks (and QueryServiceConfigW gives the path back without
+    // them), lest "C:\Program Files\..." start C:\Program.exe. The stand-in
+    // knows no load-order groups, tags, dependencies or accounts: they must be
+    // null (the local system).
     virtual SC_HANDLE CreateServiceW(SC_HANDLE manager, const wchar_t* serviceName, const wchar_t* displayName,
                                      std::uint32_t access, std::uint32_t serviceType, std::uint32_t startType,
                                      std::uint32_t errorControl, const wchar_t* binaryPathName,

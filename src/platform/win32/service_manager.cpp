@@ -31,6 +31,21 @@ std::wstring List(const wchar_t* list) {
     return std::wstring(list, end);
 }
 
+// The image path Windows reads as a command line: the executable's path in
+// quotation marks when it has blanks and none yet.
+std::wstring ImagePath(const wchar_t* path) {
+    const std::wstring text = Text(path);
+    if (text.find_first_of(L" \t") == std::wstring::npos || text.front() == L'"') return text;
+    return L'"' + text + L'"';
+}
+
+// The executable's path of an image path that ImagePath quoted.
+std::wstring ExecutablePath(const wchar_t* imagePath) {
+    const std::wstring text = Text(imagePath);
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') return text.substr(1, text.size() - 2);
+    return text;
+}
+
 class WindowsServiceManager final : public ServiceManagerFacility {
 public:
     SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t access) override {
@@ -43,10 +58,11 @@ public:
                              std::uint32_t* tagId, const wchar_t* dependencies, const wchar_t* serviceStartName,
                              const wchar_t* password) override {
         DWORD tag = 0;
-        const ::SC_HANDLE service =
-            ::CreateServiceW(Native(manager), serviceName, displayName, access, serviceType, startType, errorControl,
-                             binaryPathName, loadOrderGroup, tagId != nullptr ? &tag : nullptr, dependencies,
-                             serviceStartName, password);
+        const std::wstring imagePath = ImagePath(binaryPathName);
+        const ::SC_HANDLE service = ::CreateServiceW(
+            Native(manager), serviceName, displayName, access, serviceType, startType, errorControl,
+            binaryPathName != nullptr ? imagePath.c_str() : nullptr, loadOrderGroup,
+            tagId != nullptr ? &tag : nullptr, dependencies, serviceStartName, password);
         if (service != nullptr && tagId != nullptr) *tagId = tag;
         return Ours(service);
     }
@@ -83,7 +99,7 @@ public:
         config.dwServiceType = native->dwServiceType;
         config.dwStartType = native->dwStartType;
         config.dwErrorControl = native->dwErrorControl;
-        config.lpBinaryPathName = Text(native->lpBinaryPathName);
+        config.lpBinaryPathName = ExecutablePath(native->lpBinaryPathName);
         config.lpLoadOrderGroup = Text(native->lpLoadOrderGroup);
         config.dwTagId = native->dwTagId;
         config.lpDependencies = List(native->lpDependencies);
