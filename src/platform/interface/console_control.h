@@ -18,6 +18,8 @@
 namespace kairovel::platform {
 
 // A handler routine: answers true when it handled the event, false to pass it on.
+// The program's own type: the system calls a BOOL WINAPI (DWORD) routine, so
+// the Windows backend installs one trampoline of that type, which calls these.
 using PHANDLER_ROUTINE = bool (*)(std::uint32_t ctrlType);
 
 class ConsoleControlFacility {

@@ -21,6 +21,10 @@
 
 namespace kairovel::platform {
 
+// The program's own types of the functions the control manager calls; the
+// system calls VOID WINAPI functions of DWORD and LPWSTR* (and a DWORD WINAPI
+// extended handler), so the Windows backend gives it trampolines of those
+// types, which call these.
 // A service's main function: the start parameters, the service name first.
 using LPSERVICE_MAIN_FUNCTIONW = void (*)(std::uint32_t argumentCount, wchar_t** arguments);
 // A service's control handler, with the control code.

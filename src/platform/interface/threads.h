@@ -24,6 +24,8 @@ inline constexpr std::uint32_t kSuspendCountFailed = 0xFFFF'FFFF;  // (DWORD)-1 
 
 // The body of a thread; what it returns becomes the thread's exit code. An
 // exception that escapes it ends the process, as an unhandled one does on Windows.
+// On Windows the run-time library's thread start (unsigned __stdcall of void*)
+// calls a trampoline that owns the routine and runs it.
 using ThreadRoutine = std::function<std::uint32_t()>;
 
 class ThreadsFacility {
