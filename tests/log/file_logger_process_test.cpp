@@ -10,10 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/file_logger.h"
-#include "log/logger.h"
-#include "support/log_file_check.h"
-#include "support/fixed_clock.h"
+#include "log/file_logger_fixture.h"
 #include "support/process.h"
 #include "support/temporary_directory.h"
 
@@ -27,18 +24,9 @@ using testing::ReadLogFile;
 using testing::SampleLine;
 using testing::TemporaryDirectory;
 using testing::WriteFileBytes;
+using testing::kStartLine;
 
-const std::string kStartLine = SampleLine("(Ok   )", "--start--");  // 44 bytes
-
-class FileLoggerOnLinux : public ::testing::Test {
-protected:
-    std::string Bytes() const { return ReadFileBytes(path); }
-
-    testing::FixedClock clock{testing::SampleLocalTime()};
-    platform::ScopedFacility<platform::ClockFacility> clockScope{clock};
-    TemporaryDirectory dir;
-    std::filesystem::path path = dir / "Kairovel.log";
-};
+class FileLoggerOnLinux : public testing::FileLoggerFixture {};
 
 TEST_F(FileLoggerOnLinux, ASecondWriterIsRefusedWhileReadersAreWelcome) {
     FileLogger first(path.wstring(), 10000);

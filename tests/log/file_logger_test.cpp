@@ -8,10 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/file_logger.h"
-#include "log/logger.h"
-#include "support/log_file_check.h"
-#include "support/fixed_clock.h"
+#include "log/file_logger_fixture.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel {
@@ -24,18 +21,9 @@ using testing::ReadLogFile;
 using testing::SampleLine;
 using testing::TemporaryDirectory;
 using testing::WriteFileBytes;
+using testing::kStartLine;
 
-const std::string kStartLine = SampleLine("(Ok   )", "--start--");  // 44 bytes
-
-class FileLoggerTest : public ::testing::Test {
-protected:
-    std::string Bytes() const { return ReadFileBytes(path); }
-
-    testing::FixedClock clock{testing::SampleLocalTime()};
-    platform::ScopedFacility<platform::ClockFacility> clockScope{clock};
-    TemporaryDirectory dir;
-    std::filesystem::path path = dir / "Kairovel.log";
-};
+class FileLoggerTest : public testing::FileLoggerFixture {};
 
 TEST_F(FileLoggerTest, ANewFileHoldsTheHeaderTheStartLineAndTheMarker) {
     FileLogger device(path.wstring(), 10000);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/interface/service_dispatcher.h"
+#include "platform/win32/service_status.h"
 
 namespace kairovel::platform {
 namespace {
@@ -67,14 +68,7 @@ public:
     }
 
     bool SetServiceStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_STATUS& status) override {
-        ::SERVICE_STATUS native{};
-        native.dwServiceType = status.dwServiceType;
-        native.dwCurrentState = status.dwCurrentState;
-        native.dwControlsAccepted = status.dwControlsAccepted;
-        native.dwWin32ExitCode = status.dwWin32ExitCode;
-        native.dwServiceSpecificExitCode = status.dwServiceSpecificExitCode;
-        native.dwCheckPoint = status.dwCheckPoint;
-        native.dwWaitHint = status.dwWaitHint;
+        ::SERVICE_STATUS native = NativeStatus(status);
         return ::SetServiceStatus(reinterpret_cast<::SERVICE_STATUS_HANDLE>(handle.value()), &native) != FALSE;
     }
 };

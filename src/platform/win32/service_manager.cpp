@@ -4,22 +4,13 @@
 #include <vector>
 
 #include "platform/interface/service_manager.h"
+#include "platform/win32/service_status.h"
 
 namespace kairovel::platform {
 namespace {
 
 ::SC_HANDLE Native(SC_HANDLE handle) { return reinterpret_cast<::SC_HANDLE>(handle.value()); }
 SC_HANDLE Ours(::SC_HANDLE handle) { return SC_HANDLE{reinterpret_cast<std::uintptr_t>(handle)}; }
-
-void CopyStatus(const ::SERVICE_STATUS& from, SERVICE_STATUS& to) {
-    to.dwServiceType = from.dwServiceType;
-    to.dwCurrentState = from.dwCurrentState;
-    to.dwControlsAccepted = from.dwControlsAccepted;
-    to.dwWin32ExitCode = from.dwWin32ExitCode;
-    to.dwServiceSpecificExitCode = from.dwServiceSpecificExitCode;
-    to.dwCheckPoint = from.dwCheckPoint;
-    to.dwWaitHint = from.dwWaitHint;
-}
 
 std::wstring Text(const wchar_t* text) { return text != nullptr ? text : L""; }
 
@@ -78,14 +69,14 @@ public:
     bool ControlService(SC_HANDLE service, std::uint32_t control, SERVICE_STATUS& status) override {
         ::SERVICE_STATUS native{};
         const bool sent = ::ControlService(Native(service), control, &native) != FALSE;
-        CopyStatus(native, status);  // Windows fills it also for some failures
+        status = StatusOf(native);  // Windows fills it also for some failures
         return sent;
     }
 
     bool QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS& status) override {
         ::SERVICE_STATUS native{};
         if (!::QueryServiceStatus(Native(service), &native)) return false;
-        CopyStatus(native, status);
+        status = StatusOf(native);
         return true;
     }
 
