@@ -71,6 +71,14 @@ public:
         platform::SetLastError(platform::ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         return false;
     }
+    platform::SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(const wchar_t*, platform::LPHANDLER_FUNCTION) override {
+        platform::SetLastError(platform::ERROR_SERVICE_DOES_NOT_EXIST);
+        return platform::SERVICE_STATUS_HANDLE{};
+    }
+    bool SetServiceStatus(platform::SERVICE_STATUS_HANDLE, const platform::SERVICE_STATUS&) override {
+        platform::SetLastError(platform::ERROR_INVALID_HANDLE);
+        return false;
+    }
     std::vector<std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>> entries;
 };
 

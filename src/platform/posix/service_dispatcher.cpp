@@ -21,6 +21,16 @@ public:
         SetLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         return false;
     }
+
+    SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerW(const wchar_t*, LPHANDLER_FUNCTION) override {
+        SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+        return SERVICE_STATUS_HANDLE{};
+    }
+
+    bool SetServiceStatus(SERVICE_STATUS_HANDLE, const SERVICE_STATUS&) override {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
 };
 
 }  // namespace
