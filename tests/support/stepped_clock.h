@@ -37,6 +37,10 @@ public:
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
         return time_.SetSystemTimeAdjustment(adjustment, disabled);
     }
+    std::uint32_t NominalTimeIncrement() override { return time_.NominalTimeIncrement(); }
+    void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override {
+        time_.GetSystemTimeAdjustmentRange(lowest, highest);
+    }
     bool QueryPerformanceCounter(std::int64_t& count) override { return time_.QueryPerformanceCounter(count); }
     bool QueryPerformanceFrequency(std::int64_t& frequency) override {
         return time_.QueryPerformanceFrequency(frequency);
