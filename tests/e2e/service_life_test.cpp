@@ -57,8 +57,14 @@ protected:
         options.timeout = 60s;
         return options;
     }
+    // The program with its arguments, with the real-time scheduler where the
+    // machine grants it: a service that a command starts inherits it, so the
+    // figures are the program's own accuracy, not the machine's load (as in
+    // the tests of the immediate mode).
     ProcessResult Run(const std::string& program, std::vector<std::string> arguments) {
+        static const bool realTime = RunProcess({"chrt", "-f", "20", "true"}).exitCode == 0;
         arguments.insert(arguments.begin(), program);
+        if (realTime) arguments.insert(arguments.begin(), {"chrt", "-f", "20"});
         return RunProcess(arguments, Options());
     }
     ProcessResult Kairovel(std::vector<std::string> arguments) { return Run(KAIROVEL_BINARY, std::move(arguments)); }
@@ -129,6 +135,16 @@ protected:
         return true;
     }
 
+    // The clock that far ahead and 50 ppm fast, then the service installed
+    // against chronyd with the shortest period, logging to its console.
+    void InstallAgainst(double offsetMilliseconds) {
+        SimClock({"set", "--offset-ms", std::to_string(offsetMilliseconds), "--drift-ppm", "50"});
+        const ProcessResult install =
+            Kairovel({"/install", "/ntp_machine=127.0.0.1", "/period=0:0:10", "/log=console", "/trace=debug"});
+        ASSERT_EQ(install.exitCode, 0) << install.standardOutput;
+        EXPECT_EQ(install.standardOutput, "Service installed and running\n");
+    }
+
     static void Report(const std::string& what, double value) {
         std::cout << "[ figure ] " << what << ": " << value << "\n";
         ::testing::Test::RecordProperty(what, std::to_string(value));
@@ -145,11 +161,7 @@ protected:
 TEST_F(ServiceLife, PassesConvergePauseHoldsThemAndAStopRestoresTheAdjustment) {
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    SimClock({"set", "--offset-ms", "3200.5", "--drift-ppm", "50"});
-    const ProcessResult install =
-        Kairovel({"/install", "/ntp_machine=127.0.0.1", "/period=0:0:10", "/log=console", "/trace=debug"});
-    ASSERT_EQ(install.exitCode, 0) << install.standardOutput;
-    EXPECT_EQ(install.standardOutput, "Service installed and running\n");
+    ASSERT_NO_FATAL_FAILURE(InstallAgainst(3200.5));
 
     // The first pass corrects the 3.2 s; the next ones hold the clock.
     for (std::size_t pass = 1; pass <= 3; ++pass) {
@@ -159,11 +171,12 @@ TEST_F(ServiceLife, PassesConvergePauseHoldsThemAndAStopRestoresTheAdjustment) {
         EXPECT_LT(std::fabs(left), kLimitMilliseconds) << Console();
     }
     EXPECT_THAT(Console(), HasSubstr("Kairovel version 1.7 NT (Apr 17 1999)   started\n"));
-    EXPECT_EQ(Count(Console(), "Time synchronization not complete"), 0u);
+    EXPECT_EQ(Count(Console(), "No configured time sources returned a reply"), 0u);
 
     EXPECT_EQ(Field(Sc({"pause", "Kairovel"}), "STATE"), "7  PAUSED");
+    std::this_thread::sleep_for(2s);  // a pass begun before the pause carries on, and says so at its window
     const std::size_t atPause = Count(Console(), "Started adjusting time");
-    std::this_thread::sleep_for(2 * kPeriod + 1s);
+    std::this_thread::sleep_for(2 * kPeriod);
     EXPECT_EQ(Count(Console(), "Started adjusting time"), atPause) << "a pass started while the service was paused";
     EXPECT_EQ(Field(Sc({"continue", "Kairovel"}), "STATE"), "4  RUNNING");
     EXPECT_TRUE(AwaitPasses(4, 20s)) << Console();
@@ -202,10 +215,7 @@ TEST_F(ServiceLife, ARefusedStartParameterStopsTheServiceAndTheEventLogSaysWhy) 
 TEST_F(ServiceLife, SigtermStopsTheServiceCleanlyAndAKilledOneCanBeReinstalled) {
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    SimClock({"set", "--offset-ms", "1500.5", "--drift-ppm", "50"});
-    ASSERT_EQ(Kairovel({"/install", "/ntp_machine=127.0.0.1", "/period=0:0:10", "/log=console", "/trace=debug"})
-                  .exitCode,
-              0);
+    ASSERT_NO_FATAL_FAILURE(InstallAgainst(1500.5));
     ASSERT_TRUE(AwaitPasses(1, 30s)) << Console();
     EXPECT_EQ(Shown("disabled"), 0.0);  // the free run's base is in force
     ASSERT_EQ(::kill(ServicePid(), SIGTERM), 0);
@@ -228,10 +238,7 @@ TEST_F(ServiceLife, SigtermStopsTheServiceCleanlyAndAKilledOneCanBeReinstalled) 
 TEST_F(ServiceLife, BootStartsTheAutomaticServiceAndShutdownStopsIt) {
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    SimClock({"set", "--offset-ms", "1500.5", "--drift-ppm", "50"});
-    ASSERT_EQ(Kairovel({"/install", "/ntp_machine=127.0.0.1", "/period=0:0:10", "/log=console", "/trace=debug"})
-                  .exitCode,
-              0);
+    ASSERT_NO_FATAL_FAILURE(InstallAgainst(1500.5));
     EXPECT_EQ(Kairovel({"/control=stop"}).standardOutput, "Done: stop\n");
     ASSERT_TRUE(AwaitState("1  STOPPED"));
 

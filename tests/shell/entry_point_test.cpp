@@ -27,6 +27,7 @@
 #include "shell/service_life.h"
 #include "shell/usage.h"
 #include "support/recording_logger.h"
+#include "support/refusing_privileges.h"
 
 namespace kairovel {
 namespace {
@@ -76,18 +77,6 @@ public:
     std::vector<std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>> entries;
 };
 
-// A process that may not open its access token: the immediate mode ends at
-// its first step, before it starts its TIME server or asks any source.
-class RefusingPrivileges final : public platform::PrivilegeFacility {
-public:
-    bool OpenProcessToken(std::uint32_t, platform::HANDLE&) override {
-        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
-        return false;
-    }
-    bool LookupPrivilegeValueW(const wchar_t*, const wchar_t*, platform::LUID&) override { return false; }
-    bool AdjustTokenPrivileges(platform::HANDLE, const platform::LUID&, std::uint32_t) override { return false; }
-};
-
 class EntryPointTest : public ::testing::Test {
 protected:
     void SetUp() override { TheConfiguration() = Configuration{}; }
@@ -115,7 +104,8 @@ protected:
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
     platform::ScopedFacility<platform::ConsoleControlFacility> useControl_{control_};
     platform::ScopedFacility<platform::ServiceDispatcherFacility> useDispatcher_{dispatcher_};
-    RefusingPrivileges privileges_;
+    // The immediate mode ends at its first step, before it starts its TIME server or asks any source.
+    testing::RefusingPrivileges privileges_;
     platform::ScopedFacility<platform::PrivilegeFacility> usePrivileges_{privileges_};
 };
 

@@ -25,6 +25,7 @@
 #include "platform/threads.h"
 #include "shell/console_ctrl_handler.h"
 #include "support/stepped_clock.h"
+#include "support/refusing_privileges.h"
 #include "support/syslog_receiver.h"
 #include "support/temporary_directory.h"
 
@@ -164,16 +165,6 @@ public:
         return true;
     }
     std::vector<platform::PHANDLER_ROUTINE> installed;
-};
-
-class RefusingPrivileges final : public platform::PrivilegeFacility {
-public:
-    bool OpenProcessToken(std::uint32_t, platform::HANDLE&) override {
-        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
-        return false;
-    }
-    bool LookupPrivilegeValueW(const wchar_t*, const wchar_t*, platform::LUID&) override { return false; }
-    bool AdjustTokenPrivileges(platform::HANDLE, const platform::LUID&, std::uint32_t) override { return false; }
 };
 
 class ServiceLifeTest : public ::testing::Test {

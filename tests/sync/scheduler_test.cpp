@@ -16,6 +16,7 @@
 #include "platform/threads.h"
 #include "support/loopback.h"
 #include "support/recording_logger.h"
+#include "support/refusing_privileges.h"
 #include "support/stepped_clock.h"
 #include "support/temporary_directory.h"
 
@@ -70,17 +71,6 @@ TEST(WaitForStart, WaitsForTheDelayOrTheNextLocalTimeOfDay) {
     EXPECT_EQ(log.Texts(LevelTrace).front(),
               L"Kairovel will wait until 03:00:00 to synchronize with the remote system(s).");
 }
-
-// Refuses to open the process's token: the scheduler fails at its first step.
-class RefusingPrivileges final : public platform::PrivilegeFacility {
-public:
-    bool OpenProcessToken(std::uint32_t, platform::HANDLE&) override {
-        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
-        return false;
-    }
-    bool LookupPrivilegeValueW(const wchar_t*, const wchar_t*, platform::LUID&) override { return false; }
-    bool AdjustTokenPrivileges(platform::HANDLE, const platform::LUID&, std::uint32_t) override { return false; }
-};
 
 class SchedulerTest : public ::testing::Test {
 protected:
