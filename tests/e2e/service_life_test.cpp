@@ -21,8 +21,10 @@
 
 #include "platform/posix/service_manager/service_files.h"
 #include "platform/posix/service_manager/service_process.h"
+#include "support/eventually.h"
 #include "support/peers.h"
 #include "support/process.h"
+#include "support/simclock_figures.h"
 #include "support/syslog_receiver.h"
 #include "support/temporary_directory.h"
 
@@ -38,6 +40,7 @@ using ::testing::HasSubstr;
 constexpr double kLimitMilliseconds = 2.0;
 constexpr auto kPeriod = 10s;  // the shortest period the program takes
 const std::string kCorrected = "Corrected clock deviation of ";
+const std::string kStarted = "Started adjusting time";  // a pass's correction window begins
 
 class ServiceLife : public ::testing::Test {
 protected:
@@ -74,15 +77,7 @@ protected:
         EXPECT_EQ(r.exitCode, 0) << r.standardError;
         return r.standardOutput;
     }
-    double Shown(const std::string& name) {
-        const std::string shown = SimClock({"show"});
-        std::smatch match;
-        if (!std::regex_search(shown, match, std::regex(name + " (-?[0-9.]+)"))) {
-            ADD_FAILURE() << "no " << name << " in " << shown;
-            return NAN;
-        }
-        return std::stod(match[1]);
-    }
+    double Shown(const std::string& name) { return ShownFigure(SimClock({"show"}), name); }
 
     // A field of kairovel-sc's status layout ("STATE", "WIN32_EXIT_CODE", "WAIT_HINT").
     static std::string Field(const ProcessResult& status, const std::string& name) {
@@ -93,12 +88,7 @@ protected:
     std::string State() { return Field(Sc({"query", "Kairovel"}), "STATE"); }
     // Waits (bounded) until the service reports the state.
     bool AwaitState(const std::string& state) {
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (State() != state) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(50ms);
-        }
-        return true;
+        return Eventually([&] { return State() == state; }, 20s, 50ms);
     }
 
     std::optional<platform::scm::RunRecord> Record() const {
@@ -127,12 +117,7 @@ protected:
     }
     // Waits until the console shows passes finished, at most bound.
     bool AwaitPasses(std::size_t passes, std::chrono::seconds bound) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (Count(Console(), kCorrected) < passes) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(100ms);
-        }
-        return true;
+        return Eventually([&] { return Count(Console(), kCorrected) >= passes; }, bound, 100ms);
     }
 
     // The clock that far ahead and 50 ppm fast, then the service installed
@@ -173,13 +158,22 @@ TEST_F(ServiceLife, PassesConvergePauseHoldsThemAndAStopRestoresTheAdjustment) {
     EXPECT_THAT(Console(), HasSubstr("Kairovel version 1.7 NT (Apr 17 1999)   started\n"));
     EXPECT_EQ(Count(Console(), "No configured time sources returned a reply"), 0u);
 
+    // Paused while a pass is in its correction window (past its questions to
+    // the sources, so that each pass started shows here): that pass ends, and
+    // no other starts for two periods.
+    const auto passInWindow = [this] {
+        const std::string console = Console();
+        return Count(console, kStarted) > Count(console, kCorrected);
+    };
+    ASSERT_TRUE(Eventually(passInWindow, 30s, 20ms)) << Console();
     EXPECT_EQ(Field(Sc({"pause", "Kairovel"}), "STATE"), "7  PAUSED");
-    std::this_thread::sleep_for(2s);  // a pass begun before the pause carries on, and says so at its window
-    const std::size_t atPause = Count(Console(), "Started adjusting time");
+    const std::size_t atPause = Count(Console(), kStarted);
     std::this_thread::sleep_for(2 * kPeriod);
-    EXPECT_EQ(Count(Console(), "Started adjusting time"), atPause) << "a pass started while the service was paused";
+    EXPECT_EQ(Count(Console(), kStarted), atPause) << "a pass started while the service was paused";
+    const std::size_t passesPaused = Count(Console(), kCorrected);
+    EXPECT_EQ(passesPaused, atPause) << "the pass running at the pause did not end";
     EXPECT_EQ(Field(Sc({"continue", "Kairovel"}), "STATE"), "4  RUNNING");
-    EXPECT_TRUE(AwaitPasses(4, 20s)) << Console();
+    EXPECT_TRUE(AwaitPasses(passesPaused + 1, 30s)) << Console();
 
     const ProcessResult stop = Sc({"stop", "Kairovel"});
     EXPECT_EQ(Field(stop, "STATE"), "3  STOP_PENDING");

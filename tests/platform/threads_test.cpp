@@ -11,6 +11,7 @@
 #include "platform/sim/simulated_clock.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/threads.h"
+#include "support/eventually.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::platform {
@@ -20,17 +21,7 @@ using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr std::uint32_t kBound = 10'000;  // ms: no wait of these tests lasts longer
-
-// Waits (boundedly) until condition holds.
-template <class Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = SteadyClock::now() + milliseconds(kBound);
-    while (!condition()) {
-        if (SteadyClock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
+using kairovel::testing::Eventually;
 
 TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
     ThreadsFacility& threads = Threads();

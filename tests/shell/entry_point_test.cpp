@@ -26,6 +26,7 @@
 #include "shell/program.h"
 #include "shell/service_life.h"
 #include "shell/usage.h"
+#include "support/recording_console_control.h"
 #include "support/recording_logger.h"
 #include "support/refusing_privileges.h"
 
@@ -52,15 +53,6 @@ public:
     bool SetProcessWorkingSetSize(std::size_t, std::size_t) override { return true; }
     std::wstring commandLine;
     std::uint32_t askedPriority = 0;
-};
-
-class RecordingConsoleControl final : public platform::ConsoleControlFacility {
-public:
-    bool SetConsoleCtrlHandler(platform::PHANDLER_ROUTINE handler, bool add) override {
-        if (add) installed.push_back(handler);
-        return true;
-    }
-    std::vector<platform::PHANDLER_ROUTINE> installed;
 };
 
 class RecordingDispatcher final : public testing::ServiceDispatcherDouble {
@@ -98,7 +90,7 @@ protected:
     testing::ScopedEnvironment useRoot_{"KAIROVEL_ROOT", root_.path().string()};
     RecordingConsole console_;
     FakeProcess process_;
-    RecordingConsoleControl control_;
+    testing::RecordingConsoleControl control_;
     RecordingDispatcher dispatcher_;
     platform::ScopedFacility<platform::ConsoleFacility> useConsole_{console_};
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};

@@ -24,8 +24,10 @@
 #include "platform/service_dispatcher.h"
 #include "platform/threads.h"
 #include "shell/console_ctrl_handler.h"
-#include "support/stepped_clock.h"
+#include "support/eventually.h"
+#include "support/recording_console_control.h"
 #include "support/refusing_privileges.h"
+#include "support/stepped_clock.h"
 #include "support/syslog_receiver.h"
 #include "support/temporary_directory.h"
 
@@ -158,15 +160,6 @@ public:
     int allocations = 0;
 };
 
-class RecordingConsoleControl final : public platform::ConsoleControlFacility {
-public:
-    bool SetConsoleCtrlHandler(platform::PHANDLER_ROUTINE handler, bool add) override {
-        if (add) installed.push_back(handler);
-        return true;
-    }
-    std::vector<platform::PHANDLER_ROUTINE> installed;
-};
-
 class ServiceLifeTest : public ::testing::Test {
 protected:
     ServiceLifeTest() {
@@ -187,11 +180,7 @@ protected:
         }
         // The workers are never told to stop; the stopped clock ends the scheduler's sleep.
         clock_.Stop();
-        const auto deadline = std::chrono::steady_clock::now() + kBound;
-        while (threads_.running.load() > 0 && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(1ms);
-        }
-        EXPECT_EQ(threads_.running.load(), 0);
+        EXPECT_TRUE(Eventually([this] { return threads_.running.load() == 0; }));
         CloseCurrentLogger();
         TheConfiguration() = Configuration{};
     }
@@ -208,12 +197,7 @@ protected:
     }
     // Until ServiceMain has returned (bounded).
     bool Returned() {
-        const auto deadline = std::chrono::steady_clock::now() + kBound;
-        while (!returned_.load()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(1ms);
-        }
-        return true;
+        return Eventually([this] { return returned_.load(); });
     }
     // The next event-log message that contains text, if one comes.
     std::string EventLogged(const std::string& text) {

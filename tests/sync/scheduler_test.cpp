@@ -14,6 +14,7 @@
 
 #include "platform/privilege.h"
 #include "platform/threads.h"
+#include "support/eventually.h"
 #include "support/loopback.h"
 #include "support/recording_logger.h"
 #include "support/refusing_privileges.h"
@@ -28,16 +29,6 @@ using namespace std::chrono_literals;
 
 constexpr std::int64_t kSecond = 1000;  // ms
 constexpr std::uint32_t kBound = 10'000;  // ms: no wait of these tests lasts longer
-
-template <class Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBound);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The local time 2024-01-01 hh:mm:ss.mmm as a virtual clock's start.
 std::int64_t At(std::int64_t hours, std::int64_t minutes, std::int64_t seconds, std::int64_t milliseconds) {
