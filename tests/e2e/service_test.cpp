@@ -140,6 +140,7 @@ TEST_F(ServiceModes, InstallStatusControlReinstallAndRemove) {
 
 TEST_F(ServiceModes, AReinstallationThatCannotStoreItsParametersPutsThePreviousOnesBack) {
     EXPECT_RUN(Kairovel({"/install", "/ntp_machine=127.0.0.1"}), "Service installed and running\n", 0);
+    ASSERT_TRUE(WaitUntilRunning());  // a service still starting takes no stop
     const std::string tooLong = "/log=" + std::string(100, 'l');
     EXPECT_RUN(Kairovel({"/install", "/domain=corp", tooLong}),
                "Reinstallation failed: the previous parameters were put back\n"
