@@ -38,6 +38,10 @@ using ::testing::HasSubstr;
 // milliseconds: the millisecond resolution of the times compared and of the
 // clock setting (as for the immediate mode).
 constexpr double kLimitMilliseconds = 2.0;
+// The first pass slews 3.2 s away at 640 per mille, so every millisecond by
+// which a loaded machine ends its window late leaves 0.64 ms: it is held to
+// having corrected the error, the passes after it to the limit above.
+constexpr double kFirstPassLimitMilliseconds = 10.0;
 constexpr auto kPeriod = 10s;  // the shortest period the program takes
 const std::string kCorrected = "Corrected clock deviation of ";
 const std::string kStarted = "Started adjusting time";  // a pass's correction window begins
@@ -159,7 +163,7 @@ TEST_F(ServiceLife, PassesConvergePauseHoldsThemAndAStopRestoresTheAdjustment) {
         ASSERT_TRUE(AwaitPasses(pass, 30s)) << Console();
         const double left = Shown("true_error_ms");
         Report("pass " + std::to_string(pass) + ": true error (ms)", left);
-        EXPECT_LT(std::fabs(left), kLimitMilliseconds) << Console();
+        EXPECT_LT(std::fabs(left), pass == 1 ? kFirstPassLimitMilliseconds : kLimitMilliseconds) << Console();
     }
     EXPECT_THAT(Console(), HasSubstr("Kairovel version 1.7 NT (Apr 17 1999)   started\n"));
     EXPECT_EQ(Count(Console(), "No configured time sources returned a reply"), 0u);
