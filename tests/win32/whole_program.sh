@@ -81,12 +81,9 @@ case "$case_name" in
   service)
     start_chronyd
     # Wine's service manager gives a service the machine's environment, not
-    # the installer's: the prefix's machine settings hold the simulated clock.
-    root=$(windows_path "$work/root")
-    environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
-    "$wine_run" reg add "$environment" /v KAIROVEL_CLOCK /d simulated /f > /dev/null 2>&1
-    "$wine_run" reg add "$environment" /v KAIROVEL_ROOT /d "$root" /f > /dev/null 2>&1
-    export KAIROVEL_CLOCK=simulated KAIROVEL_ROOT=$root
+    # the installer's: the prefix's (scripts/wine-run --start) has the
+    # simulated clock under C:\kairovel, and so has every command here.
+    unset KAIROVEL_CLOCK KAIROVEL_ROOT
     # Installed from a folder with a blank in its name, as under "Program Files",
     # beside a program named as the part before the blank: the service manager
     # must start this program, not that one.
@@ -96,12 +93,25 @@ case "$case_name" in
     kairovel="$work/installed program/kairovel.exe"
     run "$kairovel" /status
     expect_output "/status before" $'Kairovel not installed on this machine\nType Kairovel /? for help\n' 0
-    run "$kairovel" /install /ntp_machine=127.0.0.1 /period=1:00:00
+    # The simulated clock 2 s ahead; the service steps it (/adjust=no) in its first pass.
+    run "$simclock" set --offset-ms 2000
+    run "$kairovel" /install /ntp_machine=127.0.0.1 /period=1:00:00 /adjust=no
     expect_output "/install" $'Service installed and running\n' 0
     state() { run "$sc" "$@"; tr -d '\r' <<< "$out" | grep -o 'STATE *: [0-9] *[A-Z_]*'; }
     for _ in $(seq 50); do [[ "$(state query Kairovel)" == *RUNNING ]] && break; sleep 0.2; done
     run "$kairovel" /status
-    expect_output "/status" $'Kairovel is installed on this machine\nKairovel is running\n\n1 configured time source(s):\n   NTP machine 127.0.0.1\n\nUpdate period is 3600 seconds\nAdjustment is enabled\n' 0
+    expect_output "/status" $'Kairovel is installed on this machine\nKairovel is running\n\n1 configured time source(s):\n   NTP machine 127.0.0.1\n\nUpdate period is 3600 seconds\nAdjustment is not enabled\n' 0
+    # The service reached the simulated clock, through the machine's
+    # environment, and corrected it: nothing of Wine's (the host's) clock.
+    error_ms=
+    for _ in $(seq 75); do
+      run "$simclock" show
+      error_ms=$(tr -d '\r' <<< "$out" | awk '$1 == "true_error_ms" { print $2 }')
+      awk -v e="$error_ms" 'BEGIN { exit !(e != "" && e > -50 && e < 50) }' && break
+      sleep 0.2
+    done
+    awk -v e="$error_ms" 'BEGIN { exit !(e != "" && e > -50 && e < 50) }' ||
+      fail "the service did not correct the simulated clock: true error $error_ms ms"
     [[ "$(state pause Kairovel)" == *"7  PAUSED" ]] || fail "pause: $out $err"
     [[ "$(state query Kairovel)" == *"7  PAUSED" ]] || fail "query after pause: $out"
     [[ "$(state continue Kairovel)" == *"4  RUNNING" ]] || fail "continue: $out $err"
@@ -112,6 +122,7 @@ case "$case_name" in
     expect_output "/remove" $'Registry open error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\nRegistry delete error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\nService stopped and removed\n' 0
     run "$kairovel" /status
     expect_output "/status after" $'Kairovel not installed on this machine\nType Kairovel /? for help\n' 0
+    run "$simclock" reset
     ;;
   *)
     echo "whole_program.sh: unknown case $case_name" >&2

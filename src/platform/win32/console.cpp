@@ -16,6 +16,7 @@ class WindowsConsole final : public ConsoleFacility {
 public:
     void WriteStandardOutput(std::wstring_view text) override { Write(STD_OUTPUT_HANDLE, text); }
     void WriteStandardError(std::wstring_view text) override { Write(STD_ERROR_HANDLE, text); }
+    bool AllocConsole() override { return ::AllocConsole() != FALSE; }
 
 private:
     void Write(DWORD stream, std::wstring_view text) {

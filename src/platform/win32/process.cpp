@@ -1,6 +1,7 @@
 // The running process on Windows: its module, command line, priority and working set.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "platform/interface/process.h"
@@ -40,6 +41,11 @@ template <>
 ProcessFacility& DefaultFacility<ProcessFacility>() {
     static WindowsProcess process;
     return process;
+}
+
+void ExitProcess(std::uint32_t exitCode) {
+    std::fflush(nullptr);
+    ::ExitProcess(exitCode);
 }
 
 }  // namespace kairovel::platform

@@ -61,6 +61,9 @@ ThreadsFacility& DefaultFacility<ThreadsFacility>() {
     return threads;
 }
 
+SuspendableCall::SuspendableCall() = default;
+SuspendableCall::~SuspendableCall() = default;
+
 void SuspensionPoint() {}
 
 }  // namespace kairovel::platform
