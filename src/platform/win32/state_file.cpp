@@ -70,10 +70,7 @@ bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
 
 }  // namespace
 
-SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {
-    lockPath_ = path_;
-    lockPath_ += ".lock";
-}
+SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 bool SharedStateFile::Read(std::optional<std::string>& content) const {
     content.reset();
@@ -98,7 +95,9 @@ bool SharedStateFile::Read(std::optional<std::string>& content) const {
 bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>& content)>& change) const {
     std::error_code ignored;
     std::filesystem::create_directories(path_.parent_path(), ignored);
-    const ExclusiveLock lock(lockPath_);
+    std::filesystem::path lockPath = path_;
+    lockPath += L".lock";
+    const ExclusiveLock lock(lockPath);
     if (!lock.held()) return false;
     std::optional<std::string> content;
     if (!Read(content)) return false;
