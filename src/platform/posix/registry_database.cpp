@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/state_folder.h"
 
 namespace kairovel::platform {
 namespace {
@@ -130,20 +131,17 @@ RegistryDatabase::~RegistryDatabase() {
 LSTATUS RegistryDatabase::Begin(Purpose purpose) {
     writing_ = purpose != Purpose::Read;
     const bool creating = purpose == Purpose::Write;
-    std::error_code error;
-    if (!creating) {
-        if (!std::filesystem::exists(file_, error)) {
-            if (error) return WindowsErrorFromErrno(error.value());
-            empty_ = true;
-            return ERROR_SUCCESS;
-        }
-    } else if (!file_.parent_path().empty()) {
-        std::filesystem::create_directories(file_.parent_path(), error);
-        if (error) return WindowsErrorFromErrno(error.value());
+    std::filesystem::path file;
+    bool exists = false;
+    if (const LSTATUS status = OpenTrustedFile(creating, file, exists); status != ERROR_SUCCESS) return status;
+    if (!creating && !exists) {
+        empty_ = true;
+        return ERROR_SUCCESS;
     }
 
-    const int flags = SQLITE_OPEN_READWRITE | (creating ? SQLITE_OPEN_CREATE : 0);
-    if (const int result = sqlite3_open_v2(file_.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
+    // SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (creating ? SQLITE_OPEN_CREATE : 0);
+    if (const int result = sqlite3_open_v2(file.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
         return Fail(result);
     }
     sqlite3_extended_result_codes(connection_, 1);
@@ -160,6 +158,27 @@ LSTATUS RegistryDatabase::Begin(Purpose purpose) {
     if (const LSTATUS status = Execute(writing_ ? "BEGIN IMMEDIATE" : "BEGIN"); status != ERROR_SUCCESS) return status;
     inTransaction_ = true;
     return CheckSchema();
+}
+
+// The database and the files SQLite keeps beside it (its journal, write-ahead
+// log and shared memory) are state: each may be missing, but one that is there
+// must be a trusted file, and the folder a trusted one (state_folder.h).
+LSTATUS RegistryDatabase::OpenTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const {
+    std::filesystem::path folder;
+    std::string problem;
+    const LSTATUS status = OpenStateFolder(file_.parent_path(), creating, folder, problem);
+    exists = false;
+    if (!creating && (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    file = folder / file_.filename();
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+        std::filesystem::path path = file;
+        path += companion;
+        if (const LSTATUS checked = CheckStateFile(path, problem); checked != ERROR_SUCCESS) return checked;
+    }
+    std::error_code error;
+    exists = std::filesystem::exists(file, error);
+    return error ? WindowsErrorFromErrno(error.value()) : ERROR_SUCCESS;
 }
 
 // Accepts this registry's own database, and an empty file (which a write

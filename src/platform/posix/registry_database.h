@@ -55,7 +55,9 @@ public:
 
     // Opens the file and begins the call's transaction. Reading or changing a
     // file that does not exist yet finds an empty registry and creates
-    // nothing; writing creates the file (and its folder) on first use.
+    // nothing; writing creates the file (and its folder) on first use. The
+    // folder and the files are state (state_folder.h): an untrusted one
+    // fails with ERROR_ACCESS_DENIED, and a link is never followed.
     LSTATUS Begin(Purpose purpose);
     LSTATUS Commit();
 
@@ -76,6 +78,9 @@ public:
 private:
     class Statement;
 
+    // The database file in its checked folder, and whether it exists; a read
+    // of a registry whose folder is missing finds nothing and fails not.
+    LSTATUS OpenTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const;
     LSTATUS Execute(const char* sql);
     LSTATUS UseWriteAheadLog();
     LSTATUS Prepare(const char* sql, Statement& statement);

@@ -4,7 +4,8 @@
 // beside it and renamed over it. Changes are made one at a time under an
 // exclusive lock (flock) on a companion lock file, so that no process's
 // change is lost to another's read-modify-write. The folder is created on
-// the first change.
+// the first change. The folder and the files are state (state_folder.h):
+// used only when trusted, never through a link.
 #pragma once
 
 #include <filesystem>
@@ -18,8 +19,13 @@ class SharedStateFile {
 public:
     explicit SharedStateFile(std::filesystem::path path);
 
+    // A state file is small; a larger one is refused as ERROR_INVALID_DATA.
+    static constexpr std::size_t kLargestContentBytes = 64 * 1024;
+
     // The whole content, or nullopt when the file does not exist. False, with
-    // the Windows error code as last error, when it cannot be read.
+    // the Windows error code as last error and problem saying why, when it
+    // cannot be read or is not trusted.
+    bool Read(std::optional<std::string>& content, std::string& problem) const;
     bool Read(std::optional<std::string>& content) const;
     // Calls change with the current content (nullopt: no file) under the lock
     // and writes what it leaves there (nullopt: removes the file), unless it
@@ -32,7 +38,6 @@ public:
 
 private:
     std::filesystem::path path_;
-    std::filesystem::path lockPath_;
 };
 
 }  // namespace kairovel::platform

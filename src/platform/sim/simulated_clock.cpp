@@ -26,8 +26,8 @@ SimulatedClock::SimulatedClock(std::filesystem::path stateFile) : file_(std::mov
 
 bool SimulatedClock::Load(std::int64_t machineNow, SimulatedClockModel& model, std::string& problem) const {
     std::optional<std::string> content;
-    if (!file_.Read(content)) {
-        problem = "it cannot be read (error " + std::to_string(GetLastError()) + ")";
+    if (!file_.Read(content, problem)) {
+        if (problem.empty()) problem = "it cannot be read (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     if (!content) {
