@@ -6,10 +6,8 @@
 
 #include "log/format.h"
 #include "log/logger.h"
-#include "platform/console.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "shell/service_status.h"
 
 namespace kairovel {
 namespace {
@@ -223,18 +221,6 @@ void CheckConfigurationFits(const Configuration& configuration) {
     CheckTextFits(L"ConfigurationFile", configuration.ConfigurationFile, kTextRoom);
 }
 
-void PrintText(const std::wstring& text) { platform::Console().WriteStandardOutput(text); }
-
-std::wstring_view SourceKindWord(std::wstring_view descriptor) {
-    const std::wstring_view prefix = descriptor.substr(0, 2);
-    if (prefix == L"D,") return L"domain,";
-    if (prefix == L"L,") return L"nt,";
-    if (prefix == L"T,") return L"tcp,";
-    if (prefix == L"U,") return L"udp,";
-    if (prefix == L"N,") return L"ntp,";
-    return L"";
-}
-
 }  // namespace
 
 std::span<const ParameterRow> ParameterTable() { return kParameterTable; }
@@ -337,38 +323,6 @@ void ReadStringValue(const std::wstring& name, std::wstring& text) {
     }
     if (type != platform::REG_SZ) RaiseError(L"Registry query value type mismatch on %s", name);
     text = TextOf(data);
-}
-
-void ListConfiguredParameters() {
-    PrintText(L"Configured Parameters follow...\n");
-    if (IsServiceInstalled() == 0) {
-        PrintText(L"Installed: no\n");
-        return;
-    }
-    GetParametersFromRegistry();
-    PrintText(L"Installed: yes\n");
-    PrintText(Format(L"Status: %s\n", ServiceStatusText()));
-
-    const Configuration& configuration = TheConfiguration();
-    PrintText(Format(L"NumberOfTimeSources: %d\n", configuration.NumberOfTimeSources));
-    for (std::uint32_t i = 0; i < configuration.NumberOfTimeSources; ++i) {
-        const std::wstring& descriptor = configuration.SourceName[i];
-        // The name is plain text: a '%' in it is printed as it is.
-        std::wstring line = L"source: ";
-        line += SourceKindWord(descriptor);
-        if (descriptor.size() > 2) line += descriptor.substr(2);
-        line += L"\n";
-        PrintText(line);
-    }
-    PrintText(Format(L"LogDevice: %s\n", configuration.LogDevice));
-    const std::uint32_t period = configuration.Period;
-    PrintText(Format(L"Period: %02d:%02d:%02d\n", period / 3600, (period / 60) % 60, period % 60));
-    const StartTime& at = configuration.AtTime;
-    constexpr std::uint16_t kDelayHours = StartTime::kDelayHours;
-    PrintText(Format(L"AtTime: %s%02d:%02d:%02d\n", at.hours >= kDelayHours ? L"+" : L"", at.hours % kDelayHours,
-                     at.minutes, at.seconds));
-    PrintText(Format(L"AdjustFlag: %s\n", configuration.TimeAdjust != 0 ? L"yes" : L"no"));
-    PrintText(Format(L"TraceLevel: %d\n", configuration.Trace));
 }
 
 }  // namespace kairovel

@@ -77,7 +77,5 @@ void GetParametersFromRegistry();
 void WriteStringValue(const std::wstring& name, std::wstring_view text);
 // Reads the REG_SZ value name of the parameter key into text.
 void ReadStringValue(const std::wstring& name, std::wstring& text);
-// Prints the stored configuration on the console.
-void ListConfiguredParameters();
 
 }  // namespace kairovel

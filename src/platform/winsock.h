@@ -174,44 +174,4 @@ WinsockFacility& DefaultFacility<WinsockFacility>();
 
 inline WinsockFacility& Winsock() { return Facility<WinsockFacility>::Get(); }
 
-// Passes every call on to another Winsock facility; tests derive from it to
-// change one call and keep the rest real.
-class ForwardingWinsock : public WinsockFacility {
-public:
-    explicit ForwardingWinsock(WinsockFacility& inner) : inner_(inner) {}
-
-    int WSAStartup(std::uint16_t version, WSADATA& data) override { return inner_.WSAStartup(version, data); }
-    int WSACleanup() override { return inner_.WSACleanup(); }
-    int WSAGetLastError() override { return inner_.WSAGetLastError(); }
-    void WSASetLastError(int error) override { inner_.WSASetLastError(error); }
-    SOCKET socket(int af, int type, int protocol) override { return inner_.socket(af, type, protocol); }
-    int connect(SOCKET s, const sockaddr* name, int length) override { return inner_.connect(s, name, length); }
-    int bind(SOCKET s, const sockaddr* name, int length) override { return inner_.bind(s, name, length); }
-    int listen(SOCKET s, int backlog) override { return inner_.listen(s, backlog); }
-    SOCKET accept(SOCKET s, sockaddr* address, int* length) override { return inner_.accept(s, address, length); }
-    int send(SOCKET s, const char* buffer, int length, int flags) override {
-        return inner_.send(s, buffer, length, flags);
-    }
-    int recv(SOCKET s, char* buffer, int length, int flags) override { return inner_.recv(s, buffer, length, flags); }
-    int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength) override {
-        return inner_.recvfrom(s, buffer, length, flags, from, fromLength);
-    }
-    int setsockopt(SOCKET s, int level, int name, const char* value, int length) override {
-        return inner_.setsockopt(s, level, name, value, length);
-    }
-    int closesocket(SOCKET s) override { return inner_.closesocket(s); }
-    servent* getservbyname(const char* name, const char* protocol) override {
-        return inner_.getservbyname(name, protocol);
-    }
-    hostent* gethostbyname(const char* name) override { return inner_.gethostbyname(name); }
-    std::uint32_t inet_addr(const char* text) override { return inner_.inet_addr(text); }
-    char* inet_ntoa(in_addr address) override { return inner_.inet_ntoa(address); }
-
-protected:
-    WinsockFacility& inner() { return inner_; }
-
-private:
-    WinsockFacility& inner_;
-};
-
 }  // namespace kairovel::platform

@@ -2,7 +2,7 @@
 
 #include "config/configuration.h"
 #include "log/logger.h"
-#include "log/select_logger.h"
+#include "shell/select_logger.h"
 #include "shell/usage.h"
 #include "sync/immediate_mode.h"
 

@@ -5,7 +5,7 @@
 #include "log/logger.h"
 #include "platform/last_error.h"
 #include "platform/service_dispatcher.h"
-#include "shell/program.h"
+#include "log/program_identity.h"
 
 namespace kairovel {
 namespace {

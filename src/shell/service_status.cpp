@@ -3,7 +3,7 @@
 #include "log/logger.h"
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
-#include "shell/program.h"
+#include "log/program_identity.h"
 
 namespace kairovel {
 

@@ -1,7 +1,7 @@
 #include "shell/usage.h"
 
 #include "platform/console.h"
-#include "shell/program.h"
+#include "log/program_identity.h"
 
 namespace kairovel {
 

@@ -7,7 +7,7 @@
 #include "platform/kernel_object.h"
 #include "platform/last_error.h"
 #include "platform/threads.h"
-#include "shell/privilege.h"
+#include "clock/privilege.h"
 #include "sources/time_server.h"
 #include "sync/decision.h"
 

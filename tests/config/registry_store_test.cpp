@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/posix/sqlite_registry.h"
 #include "platform/process.h"
 #include "platform/registry.h"
-#include "platform/service_manager.h"
 #include "support/file_permissions.h"
 #include "support/raised.h"
 #include "support/temporary_directory.h"
@@ -27,33 +25,6 @@ using testing::RaisedText;
 
 const std::wstring kParameterKey = L"SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters";
 const std::wstring kEventLogKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kairovel";
-
-class CapturingConsole final : public platform::ConsoleFacility {
-public:
-    void WriteStandardOutput(std::wstring_view text) override { output += text; }
-    void WriteStandardError(std::wstring_view) override {}
-    std::wstring output;
-};
-
-// A control manager that knows the service in one state (the stand-in knows no service yet).
-class ServiceInState final : public platform::ServiceManagerFacility {
-public:
-    explicit ServiceInState(std::uint32_t state) : state_(state) {}
-    platform::SC_HANDLE OpenSCManagerW(const wchar_t*, const wchar_t*, std::uint32_t) override {
-        return platform::SC_HANDLE{1};
-    }
-    platform::SC_HANDLE OpenServiceW(platform::SC_HANDLE, const wchar_t*, std::uint32_t) override {
-        return platform::SC_HANDLE{2};
-    }
-    bool QueryServiceStatus(platform::SC_HANDLE, platform::SERVICE_STATUS& status) override {
-        status.dwCurrentState = state_;
-        return true;
-    }
-    bool CloseServiceHandle(platform::SC_HANDLE) override { return true; }
-
-private:
-    std::uint32_t state_;
-};
 
 class RegistryStoreTest : public ::testing::Test {
 protected:
@@ -111,8 +82,6 @@ protected:
     testing::ScopedEnvironment environment{"KAIROVEL_ROOT", root.path().string()};
     platform::SqliteRegistry registry{std::chrono::milliseconds(300)};
     platform::ScopedFacility<platform::RegistryFacility> useRegistry{registry};
-    CapturingConsole console;
-    platform::ScopedFacility<platform::ConsoleFacility> useConsole{console};
 };
 
 Configuration Example() {
@@ -416,59 +385,6 @@ TEST_F(RegistryStoreTest, StringValues) {
     Edit(L"LastAdjustmentValue", platform::REG_SZ, {'4', 0, '2', 0});
     ReadStringValue(L"LastAdjustmentValue", text);
     EXPECT_EQ(text, L"42");
-}
-
-TEST_F(RegistryStoreTest, ListingOfAMachineWithoutTheInstallation) {
-    ListConfiguredParameters();
-    EXPECT_EQ(console.output, L"Configured Parameters follow...\nInstalled: no\n");
-}
-
-TEST_F(RegistryStoreTest, ListingAsksTheControlManagerForTheStatus) {
-    Install();
-    // The stand-in manager knows no service: the real manager's error, never a made-up status.
-    EXPECT_EQ(RaisedText([] { ListConfiguredParameters(); }), L"OpenService failed (0x424)");
-    EXPECT_EQ(console.output, L"Configured Parameters follow...\nInstalled: yes\n");
-}
-
-TEST_F(RegistryStoreTest, ListingPrintsTheStoredConfiguration) {
-    ServiceInState running(platform::SERVICE_RUNNING);
-    platform::ScopedFacility<platform::ServiceManagerFacility> useManager(running);
-    TheConfiguration() = Example();
-    TheConfiguration().NumberOfTimeSources = 5;
-    TheConfiguration().SourceName[3] = L"X,odd%s%d";  // an unknown kind, and text that is no format
-    TheConfiguration().SourceName[4] = L"N,";
-    TheConfiguration().Period = 28800;
-    TheConfiguration().TimeAdjust = 1;
-    Install();
-    TheConfiguration() = Configuration{};
-
-    ListConfiguredParameters();
-    EXPECT_EQ(console.output,
-              L"Configured Parameters follow...\n"
-              L"Installed: yes\n"
-              L"Status: Kairovel is running\n"
-              L"NumberOfTimeSources: 5\n"
-              L"source: domain,corp\n"
-              L"source: nt,\\\\srv\n"
-              L"source: tcp,time.example.org,3\n"
-              L"source: odd%s%d\n"
-              L"source: ntp,\n"
-              L"LogDevice: /var/log/kairovel.log,1000\n"
-              L"Period: 08:00:00\n"
-              L"AtTime: +02:05:00\n"
-              L"AdjustFlag: yes\n"
-              L"TraceLevel: 3\n");
-
-    // The defaults: a delay of nothing from start-up, and no slewing.
-    console.output.clear();
-    TheConfiguration() = Configuration{};
-    TheConfiguration().TimeAdjust = 0;
-    WriteParameters();
-    ListConfiguredParameters();
-    EXPECT_NE(console.output.find(L"\nNumberOfTimeSources: 0\nLogDevice: \nPeriod: 08:00:00\nAtTime: +00:00:00\n"
-                                  L"AdjustFlag: no\nTraceLevel: 2\n"),
-              std::wstring::npos)
-        << console.output;
 }
 
 // ---- Faults of the database below the store ----

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The layering check must refuse each kind of OS access in a system folder,
-# and accept calls on the platform layer's own facilities.
+# The layering check must refuse each kind of OS access in a system folder and
+# every include that climbs to a layer above, and accept calls on the platform
+# layer's own facilities and includes of the same or a lower layer.
 set -u
 check=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/sync"
+mkdir -p "$tree/sync" "$tree/log" "$tree/platform"
 failures=0
-expect() {  # expect <pass|fail> <line of code>
-  printf '%s\n' "$2" > "$tree/sync/probe.cpp"
+expect() {  # expect <pass|fail> <line of code> [folder, sync by default]
+  local folder=${3:-sync}
+  printf '%s\n' "$2" > "$tree/$folder/probe.cpp"
   if "$check" "$tree" > /dev/null; then result=pass; else result=fail; fi
-  if [ "$result" != "$1" ]; then echo "expected $1 for: $2"; failures=$((failures + 1)); fi
+  if [ "$result" != "$1" ]; then echo "expected $1 in $folder for: $2"; failures=$((failures + 1)); fi
+  rm "$tree/$folder/probe.cpp"
 }
 expect fail '#include <unistd.h>'
 expect fail '#  include <sys/socket.h>'
@@ -23,4 +26,11 @@ expect pass '#include "platform/clock.h"'
 expect pass 'platform::Clock().Sleep(100);'
 expect pass 'int s = winsock.socket(2, 1, 0);'
 expect pass '// getenv( is mentioned in a comment only'
+# The layer order: shell sync clock sources config timebase log platform.
+expect fail '#include "shell/privilege.h"'
+expect fail '#include "config/configuration.h"' log
+expect fail '#include "log/logger.h"' platform
+expect pass '#include "clock/local_clock.h"'
+expect pass '#include "sync/decision.h"'
+expect pass '#include "log/format.h"' log
 exit $failures

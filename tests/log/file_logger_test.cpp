@@ -10,7 +10,7 @@
 
 #include "log/file_logger.h"
 #include "log/logger.h"
-#include "log_file_check.h"
+#include "support/log_file_check.h"
 #include "support/fixed_clock.h"
 #include "support/process.h"
 #include "support/temporary_directory.h"

@@ -12,10 +12,59 @@
 
 namespace kairovel::testing {
 
+// Passes every call on to another Winsock facility; tests derive from it to
+// change one call and keep the rest real.
+class ForwardingWinsock : public platform::WinsockFacility {
+public:
+    explicit ForwardingWinsock(platform::WinsockFacility& inner) : inner_(inner) {}
+
+    int WSAStartup(std::uint16_t version, platform::WSADATA& data) override { return inner_.WSAStartup(version, data); }
+    int WSACleanup() override { return inner_.WSACleanup(); }
+    int WSAGetLastError() override { return inner_.WSAGetLastError(); }
+    void WSASetLastError(int error) override { inner_.WSASetLastError(error); }
+    platform::SOCKET socket(int af, int type, int protocol) override { return inner_.socket(af, type, protocol); }
+    int connect(platform::SOCKET s, const platform::sockaddr* name, int length) override {
+        return inner_.connect(s, name, length);
+    }
+    int bind(platform::SOCKET s, const platform::sockaddr* name, int length) override {
+        return inner_.bind(s, name, length);
+    }
+    int listen(platform::SOCKET s, int backlog) override { return inner_.listen(s, backlog); }
+    platform::SOCKET accept(platform::SOCKET s, platform::sockaddr* address, int* length) override {
+        return inner_.accept(s, address, length);
+    }
+    int send(platform::SOCKET s, const char* buffer, int length, int flags) override {
+        return inner_.send(s, buffer, length, flags);
+    }
+    int recv(platform::SOCKET s, char* buffer, int length, int flags) override {
+        return inner_.recv(s, buffer, length, flags);
+    }
+    int recvfrom(platform::SOCKET s, char* buffer, int length, int flags, platform::sockaddr* from,
+                 int* fromLength) override {
+        return inner_.recvfrom(s, buffer, length, flags, from, fromLength);
+    }
+    int setsockopt(platform::SOCKET s, int level, int name, const char* value, int length) override {
+        return inner_.setsockopt(s, level, name, value, length);
+    }
+    int closesocket(platform::SOCKET s) override { return inner_.closesocket(s); }
+    platform::servent* getservbyname(const char* name, const char* protocol) override {
+        return inner_.getservbyname(name, protocol);
+    }
+    platform::hostent* gethostbyname(const char* name) override { return inner_.gethostbyname(name); }
+    std::uint32_t inet_addr(const char* text) override { return inner_.inet_addr(text); }
+    char* inet_ntoa(platform::in_addr address) override { return inner_.inet_ntoa(address); }
+
+protected:
+    platform::WinsockFacility& inner() { return inner_; }
+
+private:
+    platform::WinsockFacility& inner_;
+};
+
 // The real calls, with every receive time-out shortened to shortMilliseconds so
 // that a test of a silent peer takes a moment instead of a minute. What the
 // program asked for is kept.
-class ShortReceiveTimeout final : public platform::ForwardingWinsock {
+class ShortReceiveTimeout final : public ForwardingWinsock {
 public:
     explicit ShortReceiveTimeout(std::uint32_t shortMilliseconds = 300)
         : ForwardingWinsock(platform::DefaultFacility<platform::WinsockFacility>()), short_(shortMilliseconds) {}
@@ -45,7 +94,7 @@ private:
 };
 
 // The real calls, except that one service is missing from the service database.
-class MissingService final : public platform::ForwardingWinsock {
+class MissingService final : public ForwardingWinsock {
 public:
     MissingService(std::string service, std::string protocol)
         : ForwardingWinsock(platform::DefaultFacility<platform::WinsockFacility>()),
@@ -66,7 +115,7 @@ private:
 };
 
 // The real calls, counted.
-class CountingWinsock final : public platform::ForwardingWinsock {
+class CountingWinsock final : public ForwardingWinsock {
 public:
     CountingWinsock() : ForwardingWinsock(platform::DefaultFacility<platform::WinsockFacility>()) {}
 
@@ -95,7 +144,7 @@ public:
 // with injectedError (the connection it took, if any, is dropped); a stop
 // request makes every later accept fail with WSAENOTSOCK, which ends the TIME
 // server's thread as a failed listening socket would.
-class ControlledAccept final : public platform::ForwardingWinsock {
+class ControlledAccept final : public ForwardingWinsock {
 public:
     ControlledAccept() : ForwardingWinsock(platform::DefaultFacility<platform::WinsockFacility>()) {}
 

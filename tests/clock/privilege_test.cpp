@@ -4,7 +4,7 @@
 
 #include "platform/last_error.h"
 #include "platform/privilege.h"
-#include "shell/privilege.h"
+#include "clock/privilege.h"
 #include "support/raised.h"
 
 namespace kairovel {

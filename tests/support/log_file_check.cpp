@@ -1,4 +1,4 @@
-#include "log_file_check.h"
+#include "support/log_file_check.h"
 
 #include <cstdio>
 #include <regex>

@@ -1,4 +1,4 @@
-#include "shell/privilege.h"
+#include "clock/privilege.h"
 
 #include "log/logger.h"
 #include "platform/last_error.h"

@@ -1,4 +1,4 @@
-#include "log/select_logger.h"
+#include "shell/select_logger.h"
 
 #include <algorithm>
 #include <memory>
@@ -9,18 +9,18 @@
 #include "log/event_logger.h"
 #include "log/file_logger.h"
 #include "log/logger.h"
+#include "log/program_identity.h"
 #include "timebase/numeric.h"
 
 namespace kairovel {
 namespace {
 
-constexpr wchar_t kEventSourceName[] = L"Kairovel";
 constexpr std::uint64_t kBytesPerKilobyte = 1024;
 
 std::unique_ptr<Logger> MakeDevice(std::wstring_view text, LogFileChoice& file) {
     if (EqualsIgnoringCase(text, L"Console")) return std::make_unique<ConsoleLogger>();
     if (EqualsIgnoringCase(text, L"EventLog")) {
-        return std::make_unique<EventLogger>(kEventSourceName, EventLogger::kMessageEventId);
+        return std::make_unique<EventLogger>(std::wstring(ServiceName), EventLogger::kMessageEventId);
     }
     file = ParseLogFileText(text);
     return std::make_unique<FileLogger>(file.fileName, file.maxSize);
