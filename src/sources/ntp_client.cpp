@@ -1,11 +1,11 @@
 #include "sources/ntp_client.h"
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "log/logger.h"
 #include "platform/codepage.h"
+#include "platform/random.h"
 #include "platform/winsock.h"
 
 namespace kairovel {
@@ -71,11 +71,10 @@ std::array<std::uint8_t, kNtpMessageBytes> NtpRequestBytes(std::uint64_t request
 }
 
 std::uint64_t NewNtpRequestStamp() {
-    // The system's entropy source: an off-path sender cannot guess the stamp
-    // that its forged reply would have to carry back.
-    std::random_device entropy;
+    // From the system's random source: an off-path sender cannot guess the
+    // stamp that its forged reply would have to carry back.
     std::uint64_t stamp = 0;
-    while (stamp == 0) stamp = (std::uint64_t{entropy()} << 32) | entropy();
+    while (stamp == 0) stamp = platform::UnpredictableNumber();
     return stamp;
 }
 
