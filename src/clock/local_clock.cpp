@@ -85,10 +85,11 @@ LocalClock::LocalClock(LocalClockState& state) : state_(state) {
     try {
         ReadPlatformAdjustment(state_.StartupDisabled, state_.StartupAdjustment);
     } catch (...) {
-        // Unreadable: the start-up values stay "disabled", which a restore
-        // turns into the system keeping time by itself.
+        // Unreadable: "disabled", which a restore turns into the system keeping
+        // time by itself, at the nominal increment, which keeps the clock's
+        // rate where the start-up adjustment becomes the base of a free run.
         state_.StartupDisabled = true;
-        state_.StartupAdjustment = 0;
+        state_.StartupAdjustment = platform::Clock().NominalTimeIncrement();
     }
 }
 
@@ -213,8 +214,10 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
             break;
         case 2:
             // The deviation of the last free run over its length is the
-            // clock's own rate error; half of it comes out of the base.
-            if (freeRunDuration != 0) {
+            // clock's own rate error; half of it comes out of the base. A
+            // clock stepped back past the end of the last correction has no
+            // free run to measure: no estimate this pass.
+            if (freeRunDuration > 0) {
                 slope = SlopePerMille(d, freeRunDuration);
                 base = TruncatedMagnitudeBelow(slope, kResetSlopePerMille)
                            ? AdjustedIncrement(0.5 * slope, state_.ClockAdjust)

@@ -34,6 +34,9 @@ public:
     // returns. Fails with ERROR_INVALID_PARAMETER for an adjustment outside
     // GetSystemTimeAdjustmentRange and ERROR_PRIVILEGE_NOT_HELD without the right.
     virtual bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) = 0;
+    // The increment GetSystemTimeAdjustment reports: the adjustment at which
+    // the clock keeps its nominal rate. Known even when that call fails.
+    virtual std::uint32_t NominalTimeIncrement() = 0;
     // The lowest and highest adjustment SetSystemTimeAdjustment accepts, in its
     // units. Windows takes any 32-bit value, which is what this default says;
     // the Linux kernel only rates within about 10 % of the nominal one, so

@@ -94,6 +94,10 @@ public:
     // not exist, ERROR_ACCESS_DENIED while it still has subkeys.
     virtual LSTATUS RegDeleteKeyW(HKEY key, const wchar_t* subKey) = 0;
 
+    // Deletes one value of key (null or empty: its default value).
+    // ERROR_FILE_NOT_FOUND when there is none. Needs KEY_SET_VALUE.
+    virtual LSTATUS RegDeleteValueW(HKEY key, const wchar_t* valueName) = 0;
+
     virtual LSTATUS RegCloseKey(HKEY key) = 0;
 };
 

@@ -217,6 +217,36 @@ TEST_F(LocalClockTest, SlopeOfTenPerMilleResetsTheBaseAndBelowItCompensates) {
     EXPECT_THAT(LinesContaining(L"slope of 9.9900. FreeRunDuration = 27000.").size(), 1u);
 }
 
+TEST_F(LocalClockTest, AClockSteppedBackPastTheLastCorrectionGivesNoDriftEstimate) {
+    LocalClock clock(state_);
+    clock.Adjust(TimeSpan(0), kWindow, kFreeRun);
+    EndFreeRunAfter(-3600);  // someone set the clock an hour back
+    log_.Clear();
+    // Behind by 90 ms: dividing by the negative free run would turn the base slower, not faster.
+    clock.Adjust(TimeSpan(-90), kWindow, kFreeRun);
+    EXPECT_EQ(LinesContaining(L"Completed")[0],
+              L"Completed time adjust. Adjustment is now enabled. Clock adjust = 100000.000 to correct deviation "
+              L"slope of 0.0000. FreeRunDuration = -3600.");
+    EXPECT_DOUBLE_EQ(state_.ClockAdjust, 100000.0);
+}
+
+TEST_F(LocalClockTest, AnUnreadableStartUpAdjustmentFallsBackToTheNominalIncrement) {
+    clock_.RefuseAdjustmentReads(platform::ERROR_INVALID_DATA);
+    LocalClock clock(state_);
+    clock_.RefuseAdjustmentReads(0);
+    EXPECT_EQ(state_.StartupAdjustment, 100000u);
+    EXPECT_TRUE(state_.StartupDisabled);
+    // A slope of 10 per mille sends the free-run base back to the start-up adjustment:
+    // the nominal rate, not an adjustment of 0 that would stop the clock.
+    PassWithSlope(clock, 0.0);
+    PassWithSlope(clock, 10.0);
+    EXPECT_DOUBLE_EQ(state_.ClockAdjust, 100000.0);
+    EXPECT_EQ(clock_.AdjustmentChanges().back().adjustment, 100000u);
+    EXPECT_FALSE(clock_.AdjustmentChanges().back().disabled);
+    clock.Restore();
+    EXPECT_TRUE(clock_.AdjustmentChanges().back().disabled);
+}
+
 TEST_F(LocalClockTest, PersistsAtTheSixthStablePassAndCountsAgainAfterALargeSlope) {
     LocalClock clock(state_);
     MemoryStore store;

@@ -76,13 +76,6 @@ TEST_F(CommandLine, RefusalsAreNotErrors) {
     EXPECT_RUN(Kairovel({"/domain=corp", "/period=1:00:00", "/trace=debug"}), "must specify either /install or /remove\n", 0);
 }
 
-TEST_F(CommandLine, ModesOfLaterPartsAreRefusedWithAnError) {
-    EXPECT_RUN(Kairovel({"/status"}), "The /status switch is not available in this build\n", 1);
-    EXPECT_RUN(Kairovel({"/control=start"}), "The /control switch is not available in this build\n", 1);
-    EXPECT_RUN(Kairovel({"/install"}), "The /install switch is not available in this build\n", 1);
-    EXPECT_RUN(Kairovel({"/remove"}), "The /remove switch is not available in this build\n", 1);
-}
-
 TEST_F(CommandLine, ParserErrorsReachTheConsoleWithExitCodeOne) {
     EXPECT_RUN(Kairovel({"/foo"}), "Illegal argument /foo in command line\n", 1);
     EXPECT_RUN(Kairovel({"status"}), "Argument status in command line does not start with / or -\n", 1);

@@ -91,6 +91,21 @@ TEST(KernelAdjustmentMapping, ReadsTheKernelsValuesBack) {
     }
 }
 
+TEST(KernelAdjustmentMapping, GivesTheStartUpValuesBackExactly) {
+    // +12.3 ppm on a tick of 10001 reads as 100011, whose nearest kernel values are +10 ppm.
+    const KernelAdjustmentMapping mapping(100, KernelClockRate{10001, 806093});
+    KernelClockRate rate;
+    ASSERT_TRUE(mapping.ToKernel(100011, false, rate));
+    EXPECT_EQ(rate.tick, 10001);
+    EXPECT_EQ(rate.frequency, 806093);
+    ASSERT_TRUE(mapping.ToKernel(100011, true, rate));  // not what was read: disabled is the defaults
+    EXPECT_EQ(rate.tick, 10000);
+    EXPECT_EQ(rate.frequency, 0);
+    ASSERT_TRUE(mapping.ToKernel(100012, false, rate));
+    EXPECT_EQ(rate.tick, 10001);
+    EXPECT_EQ(rate.frequency, 2 * 10 * 65536);
+}
+
 TEST(KernelAdjustmentMapping, OtherTickRates) {
     const KernelAdjustmentMapping at250(250);  // 4 ms ticks: 1 unit is 25 ppm
     EXPECT_EQ(at250.Increment(), 40000u);

@@ -18,6 +18,8 @@
 #include "platform/last_error.h"
 #include "platform/privilege.h"
 #include "platform/process.h"
+#include "support/service_manager_double.h"
+#include "support/temporary_directory.h"
 #include "platform/service_dispatcher.h"
 #include "platform/win_types.h"
 #include "shell/console_ctrl_handler.h"
@@ -60,7 +62,7 @@ public:
     std::vector<platform::PHANDLER_ROUTINE> installed;
 };
 
-class RecordingDispatcher final : public platform::ServiceDispatcherFacility {
+class RecordingDispatcher final : public testing::ServiceDispatcherDouble {
 public:
     bool StartServiceCtrlDispatcherW(const platform::SERVICE_TABLE_ENTRYW* table) override {
         for (const auto* entry = table;; ++entry) {
@@ -102,6 +104,9 @@ protected:
         return EntryPoint(commandLine.empty() ? 1 : count, nullptr);
     }
 
+    // The modes that install and control keep their state here, never on the machine.
+    testing::TemporaryDirectory root_;
+    testing::ScopedEnvironment useRoot_{"KAIROVEL_ROOT", root_.path().string()};
     RecordingConsole console_;
     FakeProcess process_;
     RecordingConsoleControl control_;
@@ -135,13 +140,20 @@ TEST_F(EntryPointTest, RunModesAreTriedInOrderOfPrecedence) {
     };
     const Case cases[] = {
         {L"k /install /remove /immediate /control /status /?", UsageText(), 0},
-        {L"k /install /remove /immediate /control=stop /status", L"The /status switch is not available in this build\n", 1},
-        {L"k /install /remove /immediate /control=stop", L"The /control switch is not available in this build\n", 1},
+        {L"k /install /remove /immediate /control=stop /status",
+         L"Kairovel not installed on this machine\nType Kairovel /? for help\n", 0},
+        {L"k /install /remove /immediate /control=stop", L"OpenService failed (0x424)\n", 1},
         // The immediate mode logs its own errors: the exit code stays 0.
         {L"k /install /remove /immediate", L"Error 5 from OpenProcessToken\n", 0},
         {L"k /remove /install", L"cannot specify /install and /remove\n", 0},
-        {L"k /install", L"The /install switch is not available in this build\n", 1},
-        {L"k /remove", L"The /remove switch is not available in this build\n", 1},
+        // The program is not where it says it is: the installation takes back what it did.
+        {L"k /install", L"StartService failed (0x02)\n", 1},
+        {L"k /remove",
+         L"OpenService failed (0x424)\n"
+         L"Registry open error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\n"
+         L"Registry delete error 2 on SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kairovel\n"
+         L"Service stopped and removed\n",
+         0},
         {L"k /period=1", L"must specify either /install or /remove\n", 0},
         {L"k /period=x /?", L"illegal period (x) specified\n\n", 1},
     };

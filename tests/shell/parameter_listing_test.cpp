@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/service_manager.h"
 #include "support/raised.h"
+#include "support/service_manager_double.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel {
@@ -27,7 +28,7 @@ public:
 };
 
 // A control manager that knows the service in one state.
-class ServiceInState final : public platform::ServiceManagerFacility {
+class ServiceInState final : public testing::ServiceManagerDouble {
 public:
     explicit ServiceInState(std::uint32_t state) : state_(state) {}
     platform::SC_HANDLE OpenSCManagerW(const wchar_t*, const wchar_t*, std::uint32_t) override {

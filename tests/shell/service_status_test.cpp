@@ -7,6 +7,7 @@
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
 #include "support/raised.h"
+#include "support/service_manager_double.h"
 
 namespace kairovel {
 namespace {
@@ -15,7 +16,7 @@ using platform::SC_HANDLE;
 
 // A control manager whose service is in a given state, or whose calls fail
 // with a given code; it remembers which handles are still open.
-class RecordingManager final : public platform::ServiceManagerFacility {
+class RecordingManager final : public testing::ServiceManagerDouble {
 public:
     SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t access) override {
         EXPECT_EQ(machine, nullptr);
@@ -82,27 +83,6 @@ TEST(ServiceStatusText, FailuresCarryTheCodeInHexadecimalAndCloseWhatWasOpened) 
     manager.openError = 5;
     EXPECT_EQ(testing::RaisedText([] { ServiceStatusText(); }), L"OpenService failed (0x05)");
     EXPECT_TRUE(manager.open.empty());
-}
-
-TEST(ServiceStatusText, TheStandInManagerKnowsNoServiceYet) {
-    EXPECT_EQ(testing::RaisedText([] { ServiceStatusText(); }), L"OpenService failed (0x424)");
-}
-
-TEST(StandInServiceManager, HandlesKeepTheWindowsMeanings) {
-    platform::ServiceManagerFacility& manager = platform::ServiceManager();
-    const SC_HANDLE control = manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS);
-    ASSERT_TRUE(control);
-    EXPECT_FALSE(manager.OpenServiceW(control, L"Kairovel", platform::SERVICE_ALL_ACCESS));
-    EXPECT_EQ(platform::GetLastError(), 1060u);
-    EXPECT_FALSE(manager.OpenServiceW(SC_HANDLE{0x7777}, L"Kairovel", platform::SERVICE_ALL_ACCESS));
-    EXPECT_EQ(platform::GetLastError(), 6u);
-    EXPECT_FALSE(manager.OpenSCManagerW(L"\\\\elsewhere", nullptr, platform::SC_MANAGER_ALL_ACCESS));
-    platform::SERVICE_STATUS status;
-    EXPECT_FALSE(manager.QueryServiceStatus(control, status));
-    EXPECT_EQ(platform::GetLastError(), 6u);
-    EXPECT_TRUE(manager.CloseServiceHandle(control));
-    EXPECT_FALSE(manager.CloseServiceHandle(control));
-    EXPECT_EQ(platform::GetLastError(), 6u);
 }
 
 }  // namespace

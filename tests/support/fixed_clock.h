@@ -16,6 +16,7 @@ public:
     bool SetSystemTime(const platform::SYSTEMTIME&) override { return Refuse(); }
     bool GetSystemTimeAdjustment(std::uint32_t&, std::uint32_t&, bool&) override { return Refuse(); }
     bool SetSystemTimeAdjustment(std::uint32_t, bool) override { return Refuse(); }
+    std::uint32_t NominalTimeIncrement() override { return 100'000; }
     bool QueryPerformanceCounter(std::int64_t& count) override {
         count = 0;
         return true;

@@ -15,6 +15,7 @@ public:
     bool SetSystemTime(const platform::SYSTEMTIME&) override { return false; }
     bool GetSystemTimeAdjustment(std::uint32_t&, std::uint32_t&, bool&) override { return false; }
     bool SetSystemTimeAdjustment(std::uint32_t, bool) override { return false; }
+    std::uint32_t NominalTimeIncrement() override { return real().NominalTimeIncrement(); }
     bool QueryPerformanceCounter(std::int64_t& count) override { return real().QueryPerformanceCounter(count); }
     bool QueryPerformanceFrequency(std::int64_t& frequency) override {
         return real().QueryPerformanceFrequency(frequency);

@@ -54,6 +54,10 @@ std::string FaketimeLibrary() {
     return ::access(path.c_str(), R_OK) == 0 ? path : std::string();
 }
 
+std::string PeerProgram(const std::string& packagePath) {
+    return (std::filesystem::path(KAIROVEL_PEER_ROOT) / packagePath).string();
+}
+
 void PeerDaemon::Start(const std::vector<std::string>& argv, const std::string& clockOffset) {
     process_ = Launch(argv, clockOffset);
 }
@@ -86,15 +90,17 @@ XinetdTimeServer::XinetdTimeServer(const std::string& clockOffset) {
               "    protocol = tcp\n    wait = no\n" + limits + "}\n"
               "service time\n{\n    type = INTERNAL\n    id = time-dgram\n    socket_type = dgram\n"
               "    protocol = udp\n    wait = yes\n" + limits + "}\n");
-    Start({"xinetd", "-dontfork", "-f", (folder_ / "xinetd.conf").string(), "-pidfile",
+    Start({PeerProgram("usr/sbin/xinetd"), "-dontfork", "-f", (folder_ / "xinetd.conf").string(), "-pidfile",
            (folder_ / "xinetd.pid").string()},
           clockOffset);
     ready_ = WaitForTcpPort(kTimePort, kStartBound) && ExchangeUdp(kTimePort, "", 2s).has_value();
 }
 
 ChronyServer::ChronyServer(const std::string& clockOffset) {
-    WriteText(folder_ / "chrony.conf", ChronyConfig(folder_, "allow 127.0.0.1\nport 123\n"));
-    Start({"chronyd", "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
+    // Anyone in the private network may ask: loopback, and the link of a user-mode Linux guest.
+    WriteText(folder_ / "chrony.conf", ChronyConfig(folder_, "allow\nport 123\n"));
+    Start({PeerProgram("usr/sbin/chronyd"), "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f",
+           (folder_ / "chrony.conf").string()},
           clockOffset);
     ready_ = WaitForNtpServer(kStartBound);
 }
@@ -103,7 +109,7 @@ ChronyBroadcaster::ChronyBroadcaster(const std::string& clockOffset) {
     WriteText(folder_ / "chrony.conf",
               ChronyConfig(folder_, "allow 127.0.0.1\nport " + std::to_string(kBroadcasterPort) +
                                         "\nbroadcast 1 127.255.255.255 123\n"));
-    Start({"chronyd", "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
+    Start({PeerProgram("usr/sbin/chronyd"), "-d", "-x", "-u", "root", "-P", kChronyPriority, "-f", (folder_ / "chrony.conf").string()},
           clockOffset);
     // The broadcasts themselves are what the listener waits for; here it is enough that chronyd runs.
     std::this_thread::sleep_for(200ms);
@@ -149,16 +155,28 @@ SambaServer::SambaServer(const SambaOptions& options) {
         ProcessOptions input;
         input.standardInput = options.rootPassword + "\n" + options.rootPassword + "\n";
         input.timeout = 20s;
-        if (RunProcess({"smbpasswd", "-c", config.string(), "-a", "-s", "root"}, input).exitCode != 0) return;
+        if (RunProcess({PeerProgram("usr/bin/smbpasswd"), "-c", config.string(), "-a", "-s", "root"}, input).exitCode !=
+            0) {
+            return;
+        }
     }
     const std::vector<std::string> common = {"--foreground", "--no-process-group", "--debug-stdout", "-d1", "-s",
                                              config.string()};
-    std::vector<std::string> rpc = {"/usr/libexec/samba/samba-dcerpcd", "--libexec-rpcds"};
+    // The RPC servers are named one by one: the folder that --libexec-rpcds
+    // would scan is compiled into samba-dcerpcd.
+    std::vector<std::string> rpc = {PeerProgram("usr/libexec/samba/samba-dcerpcd")};
     rpc.insert(rpc.end(), common.begin(), common.end());
+    std::vector<std::string> rpcServers;
+    std::error_code noFolder;
+    for (const auto& entry : std::filesystem::directory_iterator(PeerProgram("usr/libexec/samba"), noFolder)) {
+        if (entry.path().filename().string().starts_with("rpcd_")) rpcServers.push_back(entry.path().string());
+    }
+    std::sort(rpcServers.begin(), rpcServers.end());
+    rpc.insert(rpc.end(), rpcServers.begin(), rpcServers.end());
     // Samba's daemons outlive a test that is halted, and go on holding port 445
     // of its namespace; their children end with them.
     rpcServer_ = Launch(rpc, options.clockOffset, true);
-    std::vector<std::string> smbd = {"smbd"};
+    std::vector<std::string> smbd = {PeerProgram("usr/sbin/smbd")};
     smbd.insert(smbd.end(), common.begin(), common.end());
     process_ = Launch(smbd, options.clockOffset, true);
 

@@ -1,9 +1,12 @@
 // Real third-party peers for the time clients and the TIME server: xinetd's
 // internal TIME service (TCP and UDP on port 37), chronyd as an NTP server
-// (port 123) or broadcaster, and Samba's smbd as an NT machine (port 445). Each runs as a background process with a private
-// configuration in a temporary folder, never with the capability to set the
-// clock, and can be given a known clock offset through libfaketime. They use
-// the real ports, so tests that start them run in a private network namespace.
+// (port 123) or broadcaster, and Samba's smbd as an NT machine (port 445).
+// The daemons are not installed on the machine: they run from the folder
+// that scripts/install-deps unpacks their packages into. Each runs as a
+// background process with a private configuration in a temporary folder,
+// never with the capability to set the clock, and can be given a known clock
+// offset through libfaketime. They use the real ports, so tests that start
+// them run in a private network namespace.
 #pragma once
 
 #include <memory>
@@ -16,6 +19,10 @@ namespace kairovel::testing {
 
 // The libfaketime library, or empty when it is not installed.
 std::string FaketimeLibrary();
+
+// A peer daemon's program by its path in the package ("usr/sbin/chronyd"),
+// under the folder that scripts/install-deps unpacks the peers into.
+std::string PeerProgram(const std::string& packagePath);
 
 // A peer daemon: a background process and the folder of its configuration.
 class PeerDaemon {
@@ -48,7 +55,7 @@ public:
     explicit XinetdTimeServer(const std::string& clockOffset = {});
 };
 
-// chronyd as an NTP server on port 123 of 127.0.0.1, its own local clock at stratum 8.
+// chronyd as an NTP server on port 123 of every address of the private network, its own local clock at stratum 8.
 class ChronyServer : public PeerDaemon {
 public:
     explicit ChronyServer(const std::string& clockOffset = {});

@@ -77,6 +77,7 @@ public:
     bool SetSystemTime(const platform::SYSTEMTIME&) override { return false; }
     bool GetSystemTimeAdjustment(std::uint32_t&, std::uint32_t&, bool&) override { return false; }
     bool SetSystemTimeAdjustment(std::uint32_t, bool) override { return false; }
+    std::uint32_t NominalTimeIncrement() override { return 100'000; }
     bool QueryPerformanceCounter(std::int64_t& out) override {
         out = count;
         return true;

@@ -1,8 +1,10 @@
 // WinInet over libcurl: the four entry points the program uses.
 //
-// libcurl is opened with dlopen when "wininet.DLL" is first loaded and closed
-// when its last reference is freed; curl's header gives only the
-// declarations, nothing is linked. InternetOpenUrlA fetches the whole body
+// libcurl is opened with dlopen when "wininet.DLL" is first loaded, and when
+// its last reference is freed curl's global state is cleaned up and the
+// library closed, though it stays mapped until the process ends (see
+// dynamic_library.h); curl's header gives only the declarations, nothing is
+// linked. InternetOpenUrlA fetches the whole body
 // (bounded in time and size) and InternetReadFile hands it out in the pieces
 // asked for. curl's failures become the WinInet error codes, and an HTTP
 // error status fails the open with the status as the error code, so that an

@@ -2,7 +2,6 @@
 
 #include <time.h>
 
-#include <cerrno>
 
 #include "platform/calendar.h"
 
@@ -13,6 +12,13 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 constexpr auto kUnitsPerSecond = static_cast<std::int64_t>(kFileTimeUnitsPerSecond);
 constexpr auto kUnitsPerMillisecond = static_cast<std::int64_t>(kFileTimeUnitsPerMillisecond);
 constexpr auto kEpoch = static_cast<std::int64_t>(kUnixEpochFileTime);
+constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
+// The slowest CLOCK_MONOTONIC runs against CLOCK_MONOTONIC_RAW: the kernel
+// takes a tick down to 90 % of its nominal length, a frequency down to
+// -500 ppm and slews an adjtime offset at up to -500 ppm more.
+constexpr double kSlowestMonotonicRate = 0.9 * (1.0 - 500e-6) * (1.0 - 500e-6);
+// Below this the rest is slept in one piece: it can overshoot by a tenth of it at most.
+constexpr std::int64_t kLastPieceNanoseconds = 100'000;
 
 }  // namespace
 
@@ -29,15 +35,21 @@ std::int64_t MachineRawNanoseconds() {
 }
 
 void SleepOnMachineClock(std::uint32_t milliseconds) {
-    timespec deadline{};
-    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
-    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1'000'000;
-    if (deadline.tv_nsec >= kNanosecondsPerSecond) {
-        deadline.tv_nsec -= kNanosecondsPerSecond;
-        ++deadline.tv_sec;
-    }
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    // The kernel slews CLOCK_MONOTONIC with the clock's tick and frequency, so
+    // a window timed on it would last 10 % longer or shorter at the rates a
+    // slew sets. clock_nanosleep cannot sleep on the raw clock: each piece
+    // sleeps on the monotonic clock for what is left of the raw time at the
+    // slowest rate the monotonic clock can have, so that it never ends late,
+    // and the raw clock says when the sleep is over.
+    const std::int64_t deadline = MachineRawNanoseconds() + std::int64_t{milliseconds} * kNanosecondsPerMillisecond;
+    for (std::int64_t left = deadline - MachineRawNanoseconds(); left > 0; left = deadline - MachineRawNanoseconds()) {
+        const std::int64_t piece =
+            left > kLastPieceNanoseconds ? static_cast<std::int64_t>(static_cast<double>(left) * kSlowestMonotonicRate)
+                                         : left;
+        timespec span{};
+        span.tv_sec = static_cast<time_t>(piece / kNanosecondsPerSecond);
+        span.tv_nsec = static_cast<long>(piece % kNanosecondsPerSecond);
+        ::clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);  // a signal ends a piece: the loop sleeps on
     }
 }
 

@@ -11,7 +11,8 @@ namespace kairovel::platform {
 std::int64_t MachineUtcCount();
 // CLOCK_MONOTONIC_RAW in nanoseconds: the oscillator, untouched by any adjustment.
 std::int64_t MachineRawNanoseconds();
-// Sleeps on the monotonic clock to an absolute deadline: a signal never ends it early.
+// Sleeps until CLOCK_MONOTONIC_RAW has advanced by the milliseconds: real
+// time, whatever rate the clock is slewed at. A signal never ends it early.
 void SleepOnMachineClock(std::uint32_t milliseconds);
 // The calendar record of a UTC count in the local time zone; a count below 0 shows as 1601-01-01.
 SYSTEMTIME LocalCalendarOfUtcCount(std::int64_t utcCount);

@@ -144,7 +144,7 @@ private:
         if (library_ != nullptr) {
             // Another instance loaded it under another name: this name must name a library too.
             if (libraryFile == loadedFile_) return NERR_Success;
-            void* other = ::dlopen(libraryFile.c_str(), RTLD_NOW | RTLD_LOCAL);
+            void* other = OpenLibraryForLife(libraryFile);
             if (other == nullptr) return ERROR_MOD_NOT_FOUND;
             ::dlclose(other);
             return NERR_Success;

@@ -64,15 +64,41 @@ RegistryDatabase::Purpose WritePurpose(RegistryKeyId key) {
     return key == kRegistryRootKey ? RegistryDatabase::Purpose::Write : RegistryDatabase::Purpose::Change;
 }
 
+// One call's use of a connection: the call has it to itself, and its
+// transaction ends (rolled back unless committed) when the call does.
+class Call {
+public:
+    explicit Call(RegistryDatabase& database) : database_(database), lock_(database.mutex()) {}
+    ~Call() { database_.End(); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    RegistryDatabase& operator*() { return database_; }
+
+private:
+    RegistryDatabase& database_;
+    std::lock_guard<std::mutex> lock_;
+};
+
 }  // namespace
 
 SqliteRegistry::SqliteRegistry(std::chrono::milliseconds busyTimeout) : busyTimeout_(busyTimeout) {}
 
 std::filesystem::path SqliteRegistry::DatabaseFile() { return StateRoot() / "registry.sqlite"; }
 
+// The connection to the file HKEY_LOCAL_MACHINE stands for now. It is kept
+// while that stays the file, and while keys opened in it are open.
+std::shared_ptr<RegistryDatabase> SqliteRegistry::Connection() {
+    const std::filesystem::path file = DatabaseFile();
+    const std::lock_guard<std::mutex> lock(connectionMutex_);
+    if (connection_ == nullptr || connection_->file() != file) {
+        connection_ = std::make_shared<RegistryDatabase>(file, busyTimeout_);
+    }
+    return connection_;
+}
+
 bool SqliteRegistry::Find(HKEY key, OpenKey& found) {
     if (key == HKEY_LOCAL_MACHINE) {
-        found = OpenKey{DatabaseFile(), kRegistryRootKey, KEY_ALL_ACCESS};
+        found = OpenKey{Connection(), kRegistryRootKey, KEY_ALL_ACCESS};
         return true;
     }
     const std::shared_ptr<OpenKey> open = openKeys_.Find(TableHandle(key));
@@ -108,7 +134,8 @@ LSTATUS SqliteRegistry::RegCreateKeyExW(HKEY key, const wchar_t* subKey, std::ui
     // An existing key only needs reading, so it opens even where nothing can be written.
     RegistryKeyId found = kRegistryRootKey;
     {
-        RegistryDatabase database(parent.database, busyTimeout_);
+        Call call(*parent.database);
+        RegistryDatabase& database = *call;
         const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Read, parent.id, names, found);
         if (status == ERROR_SUCCESS) {
             *result = Issue(OpenKey{parent.database, found, desired});
@@ -119,7 +146,8 @@ LSTATUS SqliteRegistry::RegCreateKeyExW(HKEY key, const wchar_t* subKey, std::ui
     }
 
     if ((parent.access & KEY_CREATE_SUB_KEY) == 0) return ERROR_ACCESS_DENIED;
-    RegistryDatabase database(parent.database, busyTimeout_);
+    Call call(*parent.database);
+    RegistryDatabase& database = *call;
     if (const LSTATUS status = BeginOn(database, WritePurpose(parent.id), parent.id);
         status != ERROR_SUCCESS) {
         return status;
@@ -149,7 +177,8 @@ LSTATUS SqliteRegistry::RegOpenKeyExW(HKEY key, const wchar_t* subKey, std::uint
     std::vector<std::wstring_view> names;
     if (const LSTATUS status = Resolve(key, TextOrEmpty(subKey), parent, names); status != ERROR_SUCCESS) return status;
 
-    RegistryDatabase database(parent.database, busyTimeout_);
+    Call call(*parent.database);
+    RegistryDatabase& database = *call;
     RegistryKeyId found = kRegistryRootKey;
     if (const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Read, parent.id, names, found);
         status != ERROR_SUCCESS) {
@@ -168,7 +197,8 @@ LSTATUS SqliteRegistry::RegSetValueExW(HKEY key, const wchar_t* valueName, std::
     if (!Find(key, target)) return ERROR_INVALID_HANDLE;
     if ((target.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
 
-    RegistryDatabase database(target.database, busyTimeout_);
+    Call call(*target.database);
+    RegistryDatabase& database = *call;
     if (const LSTATUS status = BeginOn(database, WritePurpose(target.id), target.id);
         status != ERROR_SUCCESS) {
         return status;
@@ -187,7 +217,8 @@ LSTATUS SqliteRegistry::RegQueryValueExW(HKEY key, const wchar_t* valueName, std
 
     StoredRegistryValue value;
     {
-        RegistryDatabase database(target.database, busyTimeout_);
+        Call call(*target.database);
+        RegistryDatabase& database = *call;
         if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Read, target.id);
             status != ERROR_SUCCESS) {
             return status;
@@ -217,7 +248,8 @@ LSTATUS SqliteRegistry::RegDeleteKeyW(HKEY key, const wchar_t* subKey) {
     std::vector<std::wstring_view> names;
     if (const LSTATUS status = Resolve(key, subKey, parent, names); status != ERROR_SUCCESS) return status;
 
-    RegistryDatabase database(parent.database, busyTimeout_);
+    Call call(*parent.database);
+    RegistryDatabase& database = *call;
     RegistryKeyId target = kRegistryRootKey;
     if (const LSTATUS status = BeginAndWalk(database, RegistryDatabase::Purpose::Change, parent.id, names, target);
         status != ERROR_SUCCESS) {
@@ -228,6 +260,22 @@ LSTATUS SqliteRegistry::RegDeleteKeyW(HKEY key, const wchar_t* subKey) {
     if (const LSTATUS status = database.HasSubkeys(target, hasSubkeys); status != ERROR_SUCCESS) return status;
     if (hasSubkeys) return ERROR_ACCESS_DENIED;
     if (const LSTATUS status = database.DeleteKey(target); status != ERROR_SUCCESS) return status;
+    return database.Commit();
+}
+
+LSTATUS SqliteRegistry::RegDeleteValueW(HKEY key, const wchar_t* valueName) {
+    OpenKey target;
+    if (!Find(key, target)) return ERROR_INVALID_HANDLE;
+    if ((target.access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    Call call(*target.database);
+    RegistryDatabase& database = *call;
+    if (const LSTATUS status = BeginOn(database, RegistryDatabase::Purpose::Change, target.id);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    if (const LSTATUS status = database.DeleteValue(target.id, TextOrEmpty(valueName)); status != ERROR_SUCCESS) {
+        return status;
+    }
     return database.Commit();
 }
 

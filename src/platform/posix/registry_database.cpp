@@ -1,7 +1,9 @@
 #include "platform/posix/registry_database.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <algorithm>
 #include <limits>
 #include <string>
@@ -91,11 +93,17 @@ LSTATUS WindowsErrorFromSqlite(int result, bool writing) {
     }
 }
 
-// One prepared statement, finalised when it goes.
+// One use of a prepared statement of the connection's: reset for the next
+// use when it goes, and finalised only with the connection.
 class RegistryDatabase::Statement {
 public:
     Statement() = default;
-    ~Statement() { sqlite3_finalize(statement_); }
+    ~Statement() {
+        if (statement_ != nullptr) {
+            sqlite3_reset(statement_);
+            sqlite3_clear_bindings(statement_);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -123,47 +131,47 @@ private:
 RegistryDatabase::RegistryDatabase(std::filesystem::path file, std::chrono::milliseconds busyTimeout)
     : file_(std::move(file)), busyTimeout_(busyTimeout) {}
 
-RegistryDatabase::~RegistryDatabase() {
-    if (inTransaction_) sqlite3_exec(connection_, "ROLLBACK", nullptr, nullptr, nullptr);
+RegistryDatabase::~RegistryDatabase() { Close(); }
+
+void RegistryDatabase::Close() {
+    End();
+    for (const auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+    statements_.clear();
     sqlite3_close_v2(connection_);
+    connection_ = nullptr;
+    preparedForWriting_ = false;
+    schemaKnown_ = false;
 }
 
-LSTATUS RegistryDatabase::Begin(Purpose purpose) {
-    writing_ = purpose != Purpose::Read;
-    const bool creating = purpose == Purpose::Write;
-    std::filesystem::path file;
-    bool exists = false;
-    if (const LSTATUS status = OpenTrustedFile(creating, file, exists); status != ERROR_SUCCESS) return status;
-    if (!creating && !exists) {
-        empty_ = true;
-        return ERROR_SUCCESS;
-    }
+void RegistryDatabase::End() {
+    if (inTransaction_) sqlite3_exec(connection_, "ROLLBACK", nullptr, nullptr, nullptr);
+    inTransaction_ = false;
+}
 
-    // SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
+LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating) {
+    // Opened for reading and writing where the file allows it, for reading
+    // otherwise; SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (creating ? SQLITE_OPEN_CREATE : 0);
     if (const int result = sqlite3_open_v2(file.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
-        return Fail(result);
+        const LSTATUS status = Fail(result);
+        Close();
+        return status;
     }
     sqlite3_extended_result_codes(connection_, 1);
     const auto timeout =
         std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
     sqlite3_busy_timeout(connection_, static_cast<int>(timeout));
-    if (writing_) {
-        // Both settings stay with the file; FULL makes each commit durable when it returns.
-        if (const LSTATUS status = UseWriteAheadLog(); status != ERROR_SUCCESS) return status;
-        if (const LSTATUS status = Execute("PRAGMA synchronous = FULL"); status != ERROR_SUCCESS) return status;
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) {
+        opened_ = FileIdentity{info.st_dev, info.st_ino, info.st_mode, info.st_uid, info.st_gid};
     }
-    // A writer takes the write lock at once, so it waits for another writer
-    // here, under the busy time-out, and never half-way through its work.
-    if (const LSTATUS status = Execute(writing_ ? "BEGIN IMMEDIATE" : "BEGIN"); status != ERROR_SUCCESS) return status;
-    inTransaction_ = true;
-    return CheckSchema();
+    return ERROR_SUCCESS;
 }
 
 // The database and the files SQLite keeps beside it (its journal, write-ahead
 // log and shared memory) are state: each may be missing, but one that is there
 // must be a trusted file, and the folder a trusted one (state_folder.h).
-LSTATUS RegistryDatabase::OpenTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const {
+LSTATUS RegistryDatabase::FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const {
     std::filesystem::path folder;
     std::string problem;
     const LSTATUS status = OpenStateFolder(file_.parent_path(), creating, folder, problem);
@@ -179,6 +187,57 @@ LSTATUS RegistryDatabase::OpenTrustedFile(bool creating, std::filesystem::path& 
     std::error_code error;
     exists = std::filesystem::exists(file, error);
     return error ? WindowsErrorFromErrno(error.value()) : ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::Begin(Purpose purpose) {
+    End();
+    writing_ = purpose != Purpose::Read;
+    empty_ = false;
+    // Checked at every call: the folder or the files may have changed hands since the last.
+    std::filesystem::path file;
+    bool exists = false;
+    if (const LSTATUS status = FindTrustedFile(purpose == Purpose::Write, file, exists); status != ERROR_SUCCESS) {
+        Close();
+        return status;
+    }
+    struct stat info {};
+    if (!exists) {
+        Close();  // removed since: what the connection has open is gone
+        if (purpose != Purpose::Write) {
+            empty_ = true;
+            return ERROR_SUCCESS;
+        }
+    } else if (::stat(file.c_str(), &info) != 0) {
+        return WindowsErrorFromErrno(errno);
+    } else if (connection_ != nullptr &&
+               !(opened_ == FileIdentity{info.st_dev, info.st_ino, info.st_mode, info.st_uid, info.st_gid})) {
+        Close();  // replaced, or its permissions changed: open what is there now, with the rights we have now
+    }
+    if (connection_ == nullptr) {
+        if (const LSTATUS status = Open(file, purpose == Purpose::Write); status != ERROR_SUCCESS) return status;
+    }
+    if (writing_) {
+        if (const LSTATUS status = PrepareForWriting(); status != ERROR_SUCCESS) return status;
+    }
+    // A writer takes the write lock at once, so it waits for another writer
+    // here, under the busy time-out, and never half-way through its work.
+    if (const LSTATUS status = Execute(writing_ ? "BEGIN IMMEDIATE" : "BEGIN"); status != ERROR_SUCCESS) return status;
+    inTransaction_ = true;
+    if (schemaKnown_) return ERROR_SUCCESS;
+    return CheckSchema();
+}
+
+// Both settings stay with the file; FULL makes each commit durable when it
+// returns. The WAL files stay when the connection closes, so that readers
+// without the right to create them can still read.
+LSTATUS RegistryDatabase::PrepareForWriting() {
+    if (preparedForWriting_) return ERROR_SUCCESS;
+    if (const LSTATUS status = UseWriteAheadLog(); status != ERROR_SUCCESS) return status;
+    if (const LSTATUS status = Execute("PRAGMA synchronous = FULL"); status != ERROR_SUCCESS) return status;
+    int persist = 1;
+    sqlite3_file_control(connection_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+    preparedForWriting_ = true;
+    return ERROR_SUCCESS;
 }
 
 // Accepts this registry's own database, and an empty file (which a write
@@ -197,7 +256,10 @@ LSTATUS RegistryDatabase::CheckSchema() {
     const int applicationId = sqlite3_column_int(statement.handle(), 0);
     const int version = sqlite3_column_int(statement.handle(), 1);
     const std::int64_t objects = sqlite3_column_int64(statement.handle(), 2);
-    if (applicationId == kApplicationId && version == kSchemaVersion) return ERROR_SUCCESS;
+    if (applicationId == kApplicationId && version == kSchemaVersion) {
+        schemaKnown_ = true;
+        return ERROR_SUCCESS;
+    }
     if (applicationId != 0 || objects != 0) return ERROR_BADDB;
     if (!writing_) {
         empty_ = true;
@@ -206,7 +268,7 @@ LSTATUS RegistryDatabase::CheckSchema() {
     const std::string marks = "PRAGMA application_id = " + std::to_string(kApplicationId) +
                               "; PRAGMA user_version = " + std::to_string(kSchemaVersion);
     if (const LSTATUS status = Execute(kCreateSchema); status != ERROR_SUCCESS) return status;
-    return Execute(marks.c_str());
+    return Execute(marks.c_str());  // known to be ours from the next call, once this one has committed
 }
 
 LSTATUS RegistryDatabase::Commit() {
@@ -233,7 +295,20 @@ LSTATUS RegistryDatabase::Execute(const char* sql) {
 }
 
 LSTATUS RegistryDatabase::Prepare(const char* sql, Statement& statement) {
-    return Fail(sqlite3_prepare_v2(connection_, sql, -1, &statement.handle(), nullptr));
+    const auto found = statements_.find(sql);
+    if (found != statements_.end()) {
+        statement.handle() = found->second;
+        return ERROR_SUCCESS;
+    }
+    sqlite3_stmt* prepared = nullptr;
+    if (const int result = sqlite3_prepare_v3(connection_, sql, -1, SQLITE_PREPARE_PERSISTENT, &prepared, nullptr);
+        result != SQLITE_OK) {
+        sqlite3_finalize(prepared);
+        return Fail(result);
+    }
+    statements_.emplace(sql, prepared);
+    statement.handle() = prepared;
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegistryDatabase::AnyRow(const char* sql, RegistryKeyId key, bool& found) {
@@ -318,6 +393,19 @@ LSTATUS RegistryDatabase::PutValue(RegistryKeyId key, std::wstring_view name, st
     statement.Bind(5, data);
     if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
     return ERROR_SUCCESS;
+}
+
+LSTATUS RegistryDatabase::DeleteValue(RegistryKeyId key, std::wstring_view name) {
+    if (empty_) return ERROR_FILE_NOT_FOUND;
+    Statement statement;
+    if (const LSTATUS status = Prepare("DELETE FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    statement.Bind(1, key);
+    statement.Bind(2, FoldRegistryName(name));
+    if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+    return sqlite3_changes(connection_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS RegistryDatabase::GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value) {

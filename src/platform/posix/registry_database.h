@@ -1,20 +1,28 @@
 // The registry stand-in's database: keys and values in one SQLite file.
 //
-// Every registry call opens its own connection, does its work in one
-// transaction and closes again, so a crash or a kill never leaves half a
-// change, two processes (the service and a command) can share the file, and
-// a file replaced between calls is simply opened anew. The file is in WAL
-// mode, which lets readers go on while a writer works; a writer waits for
-// another writer up to the busy time-out and then fails with ERROR_BUSY.
+// A connection to the file stays open between calls (opening one, with its
+// settings and its check of the schema, costs far more than a query), and
+// every registry call does its work in one transaction of its own, so a crash
+// or a kill never leaves half a change and two processes (the service and a
+// command) can share the file. A file replaced, removed or given other
+// permissions between calls is opened anew. The file is in WAL mode, which
+// lets readers go on while a writer works; a writer waits for another writer
+// up to the busy time-out and then fails with ERROR_BUSY. The WAL files are
+// kept when the last connection closes, so that a user who may only read the
+// file can still read it.
 //
 // Keys form a tree below the root key (HKEY_LOCAL_MACHINE, id 0). Names keep
 // the case they were created with and are found through their folded (upper
 // case) form, so lookups ignore case.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +31,7 @@
 #include "platform/registry.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kairovel::platform {
 
@@ -49,17 +58,23 @@ public:
     };
 
     RegistryDatabase(std::filesystem::path file, std::chrono::milliseconds busyTimeout);
-    ~RegistryDatabase();  // rolls back whatever was not committed
+    ~RegistryDatabase();
     RegistryDatabase(const RegistryDatabase&) = delete;
     RegistryDatabase& operator=(const RegistryDatabase&) = delete;
 
-    // Opens the file and begins the call's transaction. Reading or changing a
-    // file that does not exist yet finds an empty registry and creates
-    // nothing; writing creates the file (and its folder) on first use. The
-    // folder and the files are state (state_folder.h): an untrusted one
+    const std::filesystem::path& file() const { return file_; }
+    // One call at a time: a call holds this from its Begin to its End.
+    std::mutex& mutex() { return mutex_; }
+
+    // Begins the call's transaction, (re)opening the file when needed. Reading
+    // or changing a file that does not exist yet finds an empty registry and
+    // creates nothing; writing creates the file (and its folder) on first use.
+    // The folder and the files are state (state_folder.h): an untrusted one
     // fails with ERROR_ACCESS_DENIED, and a link is never followed.
     LSTATUS Begin(Purpose purpose);
     LSTATUS Commit();
+    // Ends the call: rolls back whatever was not committed.
+    void End();
 
     LSTATUS KeyExists(RegistryKeyId key, bool& exists);
     // ERROR_FILE_NOT_FOUND when parent has no subkey of that name.
@@ -73,14 +88,28 @@ public:
     LSTATUS PutValue(RegistryKeyId key, std::wstring_view name, std::uint32_t type,
                      std::span<const std::uint8_t> data);
     // ERROR_FILE_NOT_FOUND when the key has no value of that name.
+    LSTATUS DeleteValue(RegistryKeyId key, std::wstring_view name);
+    // ERROR_FILE_NOT_FOUND when the key has no value of that name.
     LSTATUS GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value);
 
 private:
     class Statement;
 
+    struct FileIdentity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        mode_t mode = 0;
+        uid_t owner = 0;
+        gid_t group = 0;
+        friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+    };
+
     // The database file in its checked folder, and whether it exists; a read
     // of a registry whose folder is missing finds nothing and fails not.
-    LSTATUS OpenTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const;
+    LSTATUS FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const;
+    LSTATUS Open(const std::filesystem::path& file, bool creating);
+    void Close();
+    LSTATUS PrepareForWriting();
     LSTATUS Execute(const char* sql);
     LSTATUS UseWriteAheadLog();
     LSTATUS Prepare(const char* sql, Statement& statement);
@@ -91,7 +120,12 @@ private:
 
     std::filesystem::path file_;
     std::chrono::milliseconds busyTimeout_;
+    std::mutex mutex_;
     sqlite3* connection_ = nullptr;
+    FileIdentity opened_;               // of the file the connection has open
+    bool preparedForWriting_ = false;   // WAL and durable commits set on this connection
+    bool schemaKnown_ = false;          // the file is known to hold this registry's tables
+    std::map<const char*, sqlite3_stmt*> statements_;  // prepared once per connection, by their SQL's address
     bool writing_ = false;
     bool inTransaction_ = false;
     bool empty_ = false;  // nothing stored yet: every key but the root and every value is missing

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
@@ -26,9 +27,18 @@ bool FailWithErrno() {
     return false;
 }
 
+// The kernel's tick and frequency now, if they can be read.
+std::optional<KernelClockRate> KernelRateNow() {
+    timex state{};  // modes 0: read only, allowed without privilege
+    if (::adjtimex(&state) < 0) return std::nullopt;
+    return KernelClockRate{state.tick, state.freq};
+}
+
 class SystemClock final : public ClockFacility {
 public:
-    SystemClock() : mapping_(::sysconf(_SC_CLK_TCK)) {}
+    // Made at the first use of the clock, as the program starts: the kernel's
+    // values then are those a restore puts back.
+    SystemClock() : mapping_(::sysconf(_SC_CLK_TCK), KernelRateNow()) {}
 
     void GetSystemTime(SYSTEMTIME& utc) override {
         FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(MachineUtcCount())), utc);
@@ -77,6 +87,8 @@ public:
         if (::adjtimex(&change) < 0) return FailWithErrno();
         return true;
     }
+
+    std::uint32_t NominalTimeIncrement() override { return mapping_.Increment(); }
 
     void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override {
         lowest = mapping_.Lowest();

@@ -14,7 +14,7 @@ constexpr long kDefaultUserHz = 100;
 
 }  // namespace
 
-KernelAdjustmentMapping::KernelAdjustmentMapping(long userHz) {
+KernelAdjustmentMapping::KernelAdjustmentMapping(long userHz, std::optional<KernelClockRate> startup) {
     if (userHz <= 0 || userHz > kMicrosecondsPerSecond) userHz = kDefaultUserHz;
     nominalTick_ = kMicrosecondsPerSecond / userHz;
     increment_ = static_cast<std::uint32_t>(nominalTick_ * kUnitsPerMicrosecond);
@@ -25,6 +25,10 @@ KernelAdjustmentMapping::KernelAdjustmentMapping(long userHz) {
                                                   static_cast<double>(kMicrosecondsPerSecond));
     lowest_ = static_cast<std::uint32_t>(std::max(0L, lowestTick_ * kUnitsPerMicrosecond - frequencyUnits));
     highest_ = static_cast<std::uint32_t>(highestTick_ * kUnitsPerMicrosecond + frequencyUnits);
+    if (startup) {
+        ToAdjustment(*startup, startupAdjustment_, startupDisabled_);
+        startup_ = startup;
+    }
 }
 
 double KernelAdjustmentMapping::FrequencyPerUnit() const {
@@ -42,6 +46,10 @@ void KernelAdjustmentMapping::ToAdjustment(const KernelClockRate& rate, std::uin
 }
 
 bool KernelAdjustmentMapping::ToKernel(std::uint32_t adjustment, bool disabled, KernelClockRate& rate) const {
+    if (startup_ && adjustment == startupAdjustment_ && disabled == startupDisabled_) {
+        rate = *startup_;
+        return true;
+    }
     if (disabled) {
         rate = KernelClockRate{nominalTick_, 0};
         return true;

@@ -11,9 +11,15 @@
 // The adjustment is disabled when tick and frequency are the kernel's
 // defaults. The kernel takes a tick within 10 % of its nominal value and a
 // frequency within 500 ppm, which bounds the adjustments that can be set.
+//
+// One unit is 10 ppm at USER_HZ 100, far coarser than the kernel's frequency,
+// so the values the kernel had at start-up are kept: the adjustment (and flag)
+// they read as is set back as exactly those values, and a restore puts the
+// kernel's own rate back rather than the nearest whole unit of it.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace kairovel::platform {
 
@@ -28,7 +34,8 @@ public:
     static constexpr long kFrequencyScale = 65'536;      // adjtimex frequency units per ppm
     static constexpr long kMaximumFrequencyPpm = 500;    // the kernel's limit on the frequency offset
 
-    explicit KernelAdjustmentMapping(long userHz);
+    // startup: the kernel's values when the program started, if they could be read.
+    explicit KernelAdjustmentMapping(long userHz, std::optional<KernelClockRate> startup = std::nullopt);
 
     std::uint32_t Increment() const { return increment_; }
     long NominalTick() const { return nominalTick_; }
@@ -37,8 +44,9 @@ public:
 
     // The Windows view of the kernel's values, rounded to whole units.
     void ToAdjustment(const KernelClockRate& rate, std::uint32_t& adjustment, bool& disabled) const;
-    // The kernel's values for a Windows adjustment: the nearest tick, the rest
-    // as frequency. False when the adjustment lies outside Lowest()..Highest().
+    // The kernel's values for a Windows adjustment: the start-up values for
+    // the adjustment and flag they read as, otherwise the nearest tick and the
+    // rest as frequency. False when the adjustment lies outside Lowest()..Highest().
     bool ToKernel(std::uint32_t adjustment, bool disabled, KernelClockRate& rate) const;
 
 private:
@@ -50,6 +58,9 @@ private:
     long highestTick_;
     std::uint32_t lowest_;
     std::uint32_t highest_;
+    std::optional<KernelClockRate> startup_;
+    std::uint32_t startupAdjustment_ = 0;
+    bool startupDisabled_ = true;
 };
 
 }  // namespace kairovel::platform

@@ -41,6 +41,7 @@ public:
     bool SetSystemTime(const SYSTEMTIME& utc) override;
     bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override;
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
+    std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     // GetSystemTimeAdjustmentRange: like Windows, any 32-bit adjustment.
     bool QueryPerformanceCounter(std::int64_t& count) override;
     bool QueryPerformanceFrequency(std::int64_t& frequency) override;

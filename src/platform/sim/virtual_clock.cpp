@@ -44,6 +44,10 @@ bool VirtualClock::SetSystemTime(const SYSTEMTIME& utc) {
 
 bool VirtualClock::GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) {
     const std::lock_guard<std::mutex> lock(mutex_);
+    if (readRefusal_ != 0) {
+        SetLastError(readRefusal_);
+        return false;
+    }
     adjustment = model_.adjustment();
     increment = model_.increment();
     disabled = model_.disabled();
@@ -120,6 +124,11 @@ void VirtualClock::SetAcceptedRange(std::uint32_t lowest, std::uint32_t highest)
     const std::lock_guard<std::mutex> lock(mutex_);
     lowest_ = lowest;
     highest_ = highest;
+}
+
+void VirtualClock::RefuseAdjustmentReads(std::uint32_t errorCode) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    readRefusal_ = errorCode;
 }
 
 void VirtualClock::RefuseChanges(std::uint32_t errorCode) {

@@ -39,6 +39,7 @@ public:
     bool SetSystemTime(const SYSTEMTIME& utc) override;
     bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override;
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
+    std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override;
     bool QueryPerformanceCounter(std::int64_t& count) override;
     bool QueryPerformanceFrequency(std::int64_t& frequency) override;
@@ -61,6 +62,8 @@ public:
     // Makes every change of the time or the adjustment fail with errorCode
     // (ERROR_PRIVILEGE_NOT_HELD, say); 0 accepts changes again.
     void RefuseChanges(std::uint32_t errorCode);
+    // Makes GetSystemTimeAdjustment fail with errorCode; 0 answers again.
+    void RefuseAdjustmentReads(std::uint32_t errorCode);
     // Local time = UTC + minutes.
     void SetLocalOffsetMinutes(int minutes);
     std::vector<AdjustmentChange> AdjustmentChanges() const;
@@ -78,6 +81,7 @@ private:
     std::uint32_t lowest_ = 0;
     std::uint32_t highest_ = 0xFFFF'FFFF;
     std::uint32_t refusal_ = 0;
+    std::uint32_t readRefusal_ = 0;
     std::int64_t localOffset_ = 0;  // 100-ns units
     std::vector<AdjustmentChange> changes_;
     std::uint32_t setTimeCalls_ = 0;

@@ -1,0 +1,100 @@
+#include "shell/service_control.h"
+
+#include <string>
+
+#include "config/configuration.h"
+#include "config/registry_store.h"
+#include "config/text_case.h"
+#include "log/logger.h"
+#include "log/program_identity.h"
+#include "platform/clock.h"
+#include "platform/last_error.h"
+#include "platform/service_manager.h"
+#include "shell/program.h"
+
+namespace kairovel {
+namespace {
+
+constexpr int kInterrogations = 5;
+constexpr std::uint32_t kInterrogationPause = 2000;  // milliseconds
+
+[[noreturn]] void RaiseManagerError(const wchar_t* call) {
+    RaiseError(L"%s failed (0x%02x)", call, platform::GetLastError());
+}
+
+// Waits for the service to leave its pending states: an interrogation that
+// goes through, or that finds the service not running, ends the wait; after
+// the fifth that does neither it ends anyway.
+void WaitWhilePending(platform::SC_HANDLE service) {
+    for (int attempt = 0; attempt < kInterrogations; ++attempt) {
+        platform::SERVICE_STATUS status;
+        if (platform::ServiceManager().ControlService(service, platform::SERVICE_CONTROL_INTERROGATE, status) ||
+            platform::GetLastError() == platform::ERROR_SERVICE_NOT_ACTIVE) {
+            return;
+        }
+        platform::Clock().Sleep(kInterrogationPause);
+    }
+}
+
+// Own process, interactive when the service logs to the console.
+std::uint32_t ServiceType() {
+    const bool console = EqualsIgnoringCase(TheConfiguration().LogDevice, L"Console");
+    return platform::SERVICE_WIN32_OWN_PROCESS | (console ? platform::SERVICE_INTERACTIVE_PROCESS : 0);
+}
+
+// Runs one step of a removal, logging what it raises.
+template <class Step>
+void LoggingErrors(Step step) {
+    try {
+        step();
+    } catch (const std::wstring& text) {
+        Log(CurrentLogger(), LevelError, L"%s", text);
+    }
+}
+
+}  // namespace
+
+void ManageService(std::uint32_t flags, bool* created) {
+    if (created != nullptr) *created = false;
+    platform::ServiceManagerFacility& manager = platform::ServiceManager();
+    const std::wstring name(ServiceName);
+    // Its failure shows as the failure of the next call.
+    const platform::ScopedServiceHandle control(manager.OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS));
+    platform::ScopedServiceHandle service;
+    const auto openService = [&] {
+        service.Reset(manager.OpenServiceW(control.get(), name.c_str(), platform::SERVICE_ALL_ACCESS));
+        if (!service) RaiseManagerError(L"OpenService");
+    };
+
+    if ((flags & (ScmStop | ScmDelete)) != 0) {
+        openService();
+        platform::SERVICE_STATUS status;
+        if ((flags & ScmStop) != 0 &&
+            !manager.ControlService(service.get(), platform::SERVICE_CONTROL_STOP, status) &&
+            platform::GetLastError() != platform::ERROR_SERVICE_NOT_ACTIVE) {
+            RaiseManagerError(L"ControlService");
+        }
+        WaitWhilePending(service.get());
+        if ((flags & ScmDelete) != 0 && !manager.DeleteService(service.get())) RaiseManagerError(L"DeleteService");
+    }
+    if ((flags & ScmCreate) != 0) {
+        service.Reset(manager.CreateServiceW(control.get(), name.c_str(), name.c_str(), platform::SERVICE_ALL_ACCESS,
+                                             ServiceType(), platform::SERVICE_AUTO_START,
+                                             platform::SERVICE_ERROR_NORMAL, ProgramPath().c_str(), nullptr, nullptr,
+                                             nullptr, nullptr, nullptr));
+        if (!service) RaiseManagerError(L"CreateService");
+        if (created != nullptr) *created = true;
+    }
+    if ((flags & ScmStart) != 0) {
+        if (!service) openService();
+        if (!manager.StartServiceW(service.get(), 0, nullptr)) RaiseManagerError(L"StartService");
+    }
+}
+
+void RemoveInstallation(std::uint32_t flags) {
+    LoggingErrors([flags] { ManageService(flags); });
+    LoggingErrors([] { SetInstalled(0); });
+    LoggingErrors([] { DeleteParameters(); });
+}
+
+}  // namespace kairovel

@@ -1,0 +1,58 @@
+#include "shell/status_display.h"
+
+#include <string>
+#include <string_view>
+
+#include "config/configuration.h"
+#include "config/registry_store.h"
+#include "log/format.h"
+#include "platform/console.h"
+#include "shell/service_status.h"
+
+namespace kairovel {
+namespace {
+
+void Print(std::wstring_view text) { platform::Console().WriteStandardOutput(text); }
+
+// The label of a source's kind, by its prefix; nothing for a prefix that is none.
+std::wstring_view SourceKindLabel(std::wstring_view entry) {
+    const std::wstring_view prefix = entry.substr(0, 2);
+    if (prefix == L"D,") return L"Domain ";
+    if (prefix == L"L,") return L"NT machine ";
+    if (prefix == L"T,") return L"TCP machine ";
+    if (prefix == L"U,") return L"UDP machine ";
+    if (prefix == L"N,") return L"NTP machine ";
+    return L"";
+}
+
+}  // namespace
+
+void ShowStatus() {
+    if (IsServiceInstalled() == 0) {
+        Print(L"Kairovel not installed on this machine\n");
+        Print(L"Type Kairovel /? for help\n");
+        return;
+    }
+    Print(L"Kairovel is installed on this machine\n");
+    Print(ServiceStatusText() + L"\n\n");
+    GetParametersFromRegistry();
+
+    const Configuration& configuration = TheConfiguration();
+    Print(Format(L"%u configured time source(s):\n", configuration.NumberOfTimeSources));
+    for (std::uint32_t i = 0; i < configuration.NumberOfTimeSources; ++i) {
+        const std::wstring_view entry = configuration.SourceName[i];
+        Print(L"   ");
+        Print(SourceKindLabel(entry));
+        Print(entry.substr(std::min<std::size_t>(2, entry.size())));
+        Print(L"\n");
+    }
+    Print(Format(L"\nUpdate period is %d seconds\n", configuration.Period));
+    Print(Format(L"Adjustment is %senabled\n", configuration.TimeAdjust != 0 ? L"" : L"not "));
+    const std::wstring& file = configuration.ConfigurationFile;
+    if (!file.empty()) {
+        Print(L"More configuration information ");
+        Print(file.front() == L'*' ? Format(L"in URL %s\n", file.substr(1)) : Format(L"in file %s\n", file));
+    }
+}
+
+}  // namespace kairovel
