@@ -69,4 +69,15 @@ template <class... Args>
     throw std::wstring(Format(format, args...));
 }
 
+// Runs step and logs the text of an error it raises at the error level on the
+// current device, for a sequence whose later steps run whatever an earlier one raised.
+template <class Step>
+void LoggingErrors(Step step) {
+    try {
+        step();
+    } catch (const std::wstring& text) {
+        Log(CurrentLogger(), LevelError, L"%s", text);
+    }
+}
+
 }  // namespace kairovel

@@ -70,15 +70,6 @@ private:
     std::vector<Value> values_;
 };
 
-template <class Step>
-void LoggingErrors(Step step) {
-    try {
-        step();
-    } catch (const std::wstring& text) {
-        Log(CurrentLogger(), LevelError, L"%s", text);
-    }
-}
-
 // The new parameters could not be stored: the previous installation comes back, running.
 void PutBack(const StoredInstallation& previous) {
     if (const platform::LSTATUS status = previous.Restore(); status != platform::ERROR_SUCCESS) {

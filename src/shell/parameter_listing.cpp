@@ -8,21 +8,12 @@
 #include "log/format.h"
 #include "platform/console.h"
 #include "shell/service_status.h"
+#include "sources/source_kind.h"
 
 namespace kairovel {
 namespace {
 
 void PrintText(const std::wstring& text) { platform::Console().WriteStandardOutput(text); }
-
-std::wstring_view SourceKindWord(std::wstring_view descriptor) {
-    const std::wstring_view prefix = descriptor.substr(0, 2);
-    if (prefix == L"D,") return L"domain,";
-    if (prefix == L"L,") return L"nt,";
-    if (prefix == L"T,") return L"tcp,";
-    if (prefix == L"U,") return L"udp,";
-    if (prefix == L"N,") return L"ntp,";
-    return L"";
-}
 
 }  // namespace
 
@@ -42,7 +33,7 @@ void ListConfiguredParameters() {
         const std::wstring& descriptor = configuration.SourceName[i];
         // The name is plain text: a '%' in it is printed as it is.
         std::wstring line = L"source: ";
-        line += SourceKindWord(descriptor);
+        if (const SourceKindEntry* kind = FindSourceKind(descriptor)) line += kind->listingWord;
         if (descriptor.size() > 2) line += descriptor.substr(2);
         line += L"\n";
         PrintText(line);

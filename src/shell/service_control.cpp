@@ -42,16 +42,6 @@ std::uint32_t ServiceType() {
     return platform::SERVICE_WIN32_OWN_PROCESS | (console ? platform::SERVICE_INTERACTIVE_PROCESS : 0);
 }
 
-// Runs one step of a removal, logging what it raises.
-template <class Step>
-void LoggingErrors(Step step) {
-    try {
-        step();
-    } catch (const std::wstring& text) {
-        Log(CurrentLogger(), LevelError, L"%s", text);
-    }
-}
-
 }  // namespace
 
 void ManageService(std::uint32_t flags, bool* created) {

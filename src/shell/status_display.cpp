@@ -8,22 +8,12 @@
 #include "log/format.h"
 #include "platform/console.h"
 #include "shell/service_status.h"
+#include "sources/source_kind.h"
 
 namespace kairovel {
 namespace {
 
 void Print(std::wstring_view text) { platform::Console().WriteStandardOutput(text); }
-
-// The label of a source's kind, by its prefix; nothing for a prefix that is none.
-std::wstring_view SourceKindLabel(std::wstring_view entry) {
-    const std::wstring_view prefix = entry.substr(0, 2);
-    if (prefix == L"D,") return L"Domain ";
-    if (prefix == L"L,") return L"NT machine ";
-    if (prefix == L"T,") return L"TCP machine ";
-    if (prefix == L"U,") return L"UDP machine ";
-    if (prefix == L"N,") return L"NTP machine ";
-    return L"";
-}
 
 }  // namespace
 
@@ -42,7 +32,7 @@ void ShowStatus() {
     for (std::uint32_t i = 0; i < configuration.NumberOfTimeSources; ++i) {
         const std::wstring_view entry = configuration.SourceName[i];
         Print(L"   ");
-        Print(SourceKindLabel(entry));
+        if (const SourceKindEntry* kind = FindSourceKind(entry)) Print(kind->statusLabel);
         Print(entry.substr(std::min<std::size_t>(2, entry.size())));
         Print(L"\n");
     }

@@ -14,16 +14,26 @@ enum class SourceKind { Domain = 0, NtMachine = 1, TcpMachine = 2, NtpMachine = 
 
 struct SourceKindEntry {
     SourceKind kind;
-    std::wstring_view prefix;   // the descriptor's first two characters
-    std::wstring_view keyword;  // the configuration keyword that adds such a source
+    std::wstring_view prefix;       // the descriptor's first two characters
+    std::wstring_view keyword;      // the configuration keyword that adds such a source
+    std::wstring_view statusLabel;  // what the status display shows before the name
+    std::wstring_view listingWord;  // what the parameter listing shows before the name
 };
 
 inline constexpr std::array<SourceKindEntry, 5> kSourceKinds = {{
-    {SourceKind::Domain, L"D,", L"domain"},
-    {SourceKind::NtMachine, L"L,", L"nt_machine"},
-    {SourceKind::TcpMachine, L"T,", L"tcp_machine"},
-    {SourceKind::NtpMachine, L"N,", L"ntp_machine"},
-    {SourceKind::UdpMachine, L"U,", L"udp_machine"},
+    {SourceKind::Domain, L"D,", L"domain", L"Domain ", L"domain,"},
+    {SourceKind::NtMachine, L"L,", L"nt_machine", L"NT machine ", L"nt,"},
+    {SourceKind::TcpMachine, L"T,", L"tcp_machine", L"TCP machine ", L"tcp,"},
+    {SourceKind::NtpMachine, L"N,", L"ntp_machine", L"NTP machine ", L"ntp,"},
+    {SourceKind::UdpMachine, L"U,", L"udp_machine", L"UDP machine ", L"udp,"},
 }};
+
+// The entry whose prefix begins descriptor, or null when none does.
+constexpr const SourceKindEntry* FindSourceKind(std::wstring_view descriptor) {
+    for (const SourceKindEntry& entry : kSourceKinds) {
+        if (descriptor.substr(0, 2) == entry.prefix) return &entry;
+    }
+    return nullptr;
+}
 
 }  // namespace kairovel

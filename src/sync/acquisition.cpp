@@ -29,14 +29,7 @@ std::uint32_t SampleCount(std::wstring_view text) {
 
 SourceRequest ParseSourceDescriptor(const std::wstring& descriptor) {
     SourceRequest request;
-    const std::wstring_view prefix = std::wstring_view(descriptor).substr(0, kPrefixLength);
-    const SourceKindEntry* entry = nullptr;
-    for (const SourceKindEntry& candidate : kSourceKinds) {
-        if (candidate.prefix == prefix) {
-            entry = &candidate;
-            break;
-        }
-    }
+    const SourceKindEntry* entry = FindSourceKind(descriptor);
     if (entry == nullptr) RaiseError(L"Illegal source %s; type could not be determined", descriptor);
     request.kind = entry->kind;
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/posix/service_manager/service_files.h"
@@ -42,6 +43,18 @@ protected:
     ProcessResult Kairovel(std::vector<std::string> arguments) { return Run(KAIROVEL_BINARY, std::move(arguments)); }
     ProcessResult Sc(std::vector<std::string> arguments) { return Run(KAIROVEL_SC, std::move(arguments)); }
 
+    // The manager's start returns once the service's dispatcher has connected;
+    // the service reports running a moment later.
+    bool WaitUntilRunning() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (Sc({"query", "Kairovel"}).standardOutput.find("STATE              : 4  RUNNING") != std::string::npos)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
     TemporaryDirectory root_;
 };
 
@@ -67,6 +80,7 @@ TEST_F(ServiceModes, InstallStatusControlReinstallAndRemove) {
     EXPECT_RUN(Kairovel({"/install", "/ntp_machine=127.0.0.1", "/tcp_machine=127.0.0.1", "/period=1:00:00",
                          "/adjust=no", "/log=console", "/file=/dev/null"}),
                "Service installed and running\n", 0);
+    ASSERT_TRUE(WaitUntilRunning());
     EXPECT_RUN(Kairovel({"/status"}),
                "Kairovel is installed on this machine\nKairovel is running\n\n"
                "2 configured time source(s):\n   NTP machine 127.0.0.1\n   TCP machine 127.0.0.1\n\n"
@@ -99,10 +113,12 @@ TEST_F(ServiceModes, InstallStatusControlReinstallAndRemove) {
     EXPECT_RUN(Kairovel({"/control=stop"}), "Done: stop\n", 0);
     EXPECT_EQ(StateLine(Sc({"query", "Kairovel"})), "STATE              : 1  STOPPED");
     EXPECT_RUN(Kairovel({"/control=START"}), "Done: start\n", 0);
+    ASSERT_TRUE(WaitUntilRunning());
     EXPECT_EQ(StateLine(Sc({"query", "Kairovel"})), "STATE              : 4  RUNNING");
 
     // A reinstallation stores this command line's parameters only, and runs again.
     EXPECT_RUN(Kairovel({"/install", "/domain=corp"}), "Service reinstalled and running\n", 0);
+    ASSERT_TRUE(WaitUntilRunning());
     EXPECT_RUN(Kairovel({"/status"}),
                "Kairovel is installed on this machine\nKairovel is running\n\n"
                "1 configured time source(s):\n   Domain corp\n\nUpdate period is 28800 seconds\nAdjustment is enabled\n",
@@ -128,6 +144,7 @@ TEST_F(ServiceModes, AReinstallationThatCannotStoreItsParametersPutsThePreviousO
                "Reinstallation failed: the previous parameters were put back\n"
                "LogDevice too long to store: 100 characters, at most 99 can be read back\n",
                1);
+    ASSERT_TRUE(WaitUntilRunning());
     EXPECT_RUN(Kairovel({"/status"}),
                "Kairovel is installed on this machine\nKairovel is running\n\n"
                "1 configured time source(s):\n   NTP machine 127.0.0.1\n\nUpdate period is 28800 seconds\n"
