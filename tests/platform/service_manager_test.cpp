@@ -263,6 +263,10 @@ TEST_F(ServiceManagerTest, TwoProcessesStartingAtOnceStartOneService) {
         << first->standardOutput << second.standardOutput;
     const std::string refused = first->exitCode != 0 ? first->standardOutput : second.standardOutput;
     EXPECT_EQ(refused, "[SC] StartService FAILED 1056:\n\nAn instance of the service is already running.\n\n");
+    // A service that has not reported running yet takes no stop (1061).
+    const SC_HANDLE service = manager.OpenServiceW(control, kName, SERVICE_QUERY_STATUS);
+    EXPECT_EQ(WaitFor(service, SERVICE_RUNNING).dwCurrentState, SERVICE_RUNNING);
+    manager.CloseServiceHandle(service);
     EXPECT_EQ(Sc({"stop", "KairovelTest"}).exitCode, 0);
 }
 
@@ -278,6 +282,22 @@ TEST_F(ServiceManagerTest, AUserWhoIsNoAdministratorMayQueryButNotControl) {
         EXPECT_EQ(refused.exitCode, ERROR_ACCESS_DENIED) << verb << ": " << refused.standardOutput;
     }
     EXPECT_EQ(Status(service).dwCurrentState, SERVICE_RUNNING);
+    manager.CloseServiceHandle(service);
+}
+
+TEST_F(ServiceManagerTest, ARecordOthersMayWriteIsRefused) {
+    const SC_HANDLE service = Create();
+    ASSERT_TRUE(Start(service));
+    ASSERT_EQ(WaitFor(service, SERVICE_RUNNING).dwCurrentState, SERVICE_RUNNING);
+    // Whoever may write the record may name any process as the service's, for root to control or end.
+    const std::filesystem::path record = root.path() / "service-manager" / "KAIROVELTEST" / "record";
+    std::filesystem::permissions(record, std::filesystem::perms(0666));
+    SERVICE_STATUS status;
+    EXPECT_FALSE(manager.QueryServiceStatus(service, status));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    std::filesystem::permissions(record, std::filesystem::perms(0644));
+    EXPECT_EQ(Control(service, SERVICE_CONTROL_STOP), 0u);
+    EXPECT_EQ(WaitFor(service, SERVICE_STOPPED).dwCurrentState, SERVICE_STOPPED);
     manager.CloseServiceHandle(service);
 }
 

@@ -29,13 +29,18 @@ using kairovel::testing::WriteFileBytes;
 constexpr uid_t kNobody = 65534;
 constexpr wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters";
 
-LSTATUS CreateParameterKey() {
-    SqliteRegistry registry;
+LSTATUS CreateParameterKey(SqliteRegistry& registry) {
     HKEY key{};
     const LSTATUS status = registry.RegCreateKeyExW(HKEY_LOCAL_MACHINE, kParameters, 0, nullptr,
                                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) registry.RegCloseKey(key);
     return status;
+}
+
+// Through a registry of its own, whose connection is new.
+LSTATUS CreateParameterKey() {
+    SqliteRegistry registry;
+    return CreateParameterKey(registry);
 }
 
 // What OpenStateFolder says of folder, for the calling user.
@@ -78,13 +83,21 @@ TEST_F(StateFolderTest, PlantedLinksNeverRedirectAWrite) {
     fs::create_symlink(victim, state);
     EXPECT_THAT(clock.StateProblem(), HasSubstr("simulated-clock.state is refused as state: it is a link"));
 
-    // The registry database and the files SQLite keeps beside it.
+    // The registry database and the files SQLite keeps beside it, under a new
+    // connection and under one kept open since before the link was planted.
+    SqliteRegistry kept;
+    ASSERT_EQ(CreateParameterKey(kept), ERROR_SUCCESS);
     const fs::path empty = outside_ / "empty";
     WriteFileBytes(empty, "");
+    fs::rename(root_ / "registry.sqlite-wal", outside_ / "wal");
     fs::create_symlink(empty, root_ / "registry.sqlite-wal");
+    EXPECT_EQ(CreateParameterKey(kept), ERROR_ACCESS_DENIED);
     EXPECT_EQ(CreateParameterKey(), ERROR_ACCESS_DENIED);
     fs::remove(root_ / "registry.sqlite-wal");
+    ASSERT_EQ(CreateParameterKey(kept), ERROR_SUCCESS);
+    fs::rename(root_ / "registry.sqlite", outside_ / "registry.sqlite");
     fs::create_symlink(empty, root_ / "registry.sqlite");
+    EXPECT_EQ(CreateParameterKey(kept), ERROR_ACCESS_DENIED);
     EXPECT_EQ(CreateParameterKey(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(ReadFileBytes(empty), "");
     EXPECT_EQ(ReadFileBytes(victim), "precious");

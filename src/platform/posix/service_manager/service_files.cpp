@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <random>
 #include <sstream>
 
 #include "platform/codepage.h"
@@ -43,11 +42,6 @@ bool MakeFolder(const std::filesystem::path& folder, mode_t mode) {
         return false;
     }
     return true;
-}
-
-std::string UniqueSuffix() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    return ".new." + std::to_string(::getpid()) + "." + std::to_string(generator());
 }
 
 bool WriteAll(int descriptor, std::string_view text) {
@@ -145,10 +139,11 @@ void Descriptor::Reset(int descriptor) {
 }
 
 FileLock::FileLock(const std::filesystem::path& file, Mode mode) {
-    Descriptor descriptor(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    std::string problem;
+    Descriptor descriptor(OpenStateFile(file, O_RDWR | O_CREAT, kFileMode, problem));
     // A caller who may not write there may still hold a handle, never an exclusive lock.
-    if (!descriptor.valid() && errno == EACCES && mode == Mode::Shared) {
-        descriptor.Reset(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!descriptor.valid() && errno == EACCES && problem.empty() && mode == Mode::Shared) {
+        descriptor.Reset(OpenStateFile(file, O_RDONLY, 0, problem));
     }
     if (!descriptor.valid()) {
         error_ = WindowsErrorFromErrno(errno);
@@ -164,10 +159,9 @@ FileLock::FileLock(const std::filesystem::path& file, Mode mode) {
 }
 
 bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
-    std::filesystem::path temporary = file;
-    temporary += UniqueSuffix();
+    std::filesystem::path temporary;
     {
-        const Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+        const Descriptor out(CreateTemporaryBeside(file, kFileMode, temporary));
         if (!out.valid()) return FailWithErrno(errno);
         if (!WriteAll(out.get(), content)) {
             ::unlink(temporary.c_str());
@@ -184,7 +178,8 @@ bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
 
 bool ReadFile(const std::filesystem::path& file, std::optional<std::string>& content) {
     content.reset();
-    const Descriptor in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    std::string problem;
+    const Descriptor in(OpenStateFile(file, O_RDONLY, 0, problem));
     if (!in.valid()) return errno == ENOENT ? true : FailWithErrno(errno);
     std::string text;
     char buffer[1024];
@@ -211,13 +206,13 @@ int CreateFresh(const std::filesystem::path& file) {
 
 bool ReadRunRecord(const ServiceFolder& folder, std::optional<RunRecord>& record) {
     record.reset();
-    // A record under a root that others control says nothing; a missing root holds none.
-    std::filesystem::path root;
+    // A record in a folder that others control says nothing; a missing folder holds none.
+    std::filesystem::path checked;
     std::string problem;
-    const std::uint32_t rootStatus = OpenStateFolder(folder.path().parent_path().parent_path(), false, root, problem);
-    if (rootStatus == ERROR_FILE_NOT_FOUND || rootStatus == ERROR_PATH_NOT_FOUND) return true;
-    if (rootStatus != ERROR_SUCCESS) {
-        SetLastError(rootStatus);
+    const std::uint32_t folderStatus = OpenStateFolder(folder.path(), false, checked, problem);
+    if (folderStatus == ERROR_FILE_NOT_FOUND || folderStatus == ERROR_PATH_NOT_FOUND) return true;
+    if (folderStatus != ERROR_SUCCESS) {
+        SetLastError(folderStatus);
         return false;
     }
     std::optional<std::string> text;
