@@ -75,7 +75,14 @@ std::uint32_t CreateFolders(const fs::path& path) {
     for (const fs::path& part : path) {
         partial /= part;
         if (::mkdir(partial.c_str(), kNewFolderMode) == 0) {
-            ::chmod(partial.c_str(), kNewFolderMode);  // whatever the umask took away
+            // Whatever the umask took away, put back on the folder just made, never on
+            // what a link put in its place since would point to (the check that follows
+            // refuses such a place).
+            const int folder = ::open(partial.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fchmod(folder, kNewFolderMode);
+                ::close(folder);
+            }
         } else if (errno != EEXIST) {
             return WindowsErrorFromErrno(errno);
         }
