@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -108,6 +109,26 @@ private:
 
 SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
 
+std::uint32_t SharedStateFile::Folder(bool create, std::filesystem::path& folder, std::string& problem) const {
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        struct stat info {};
+        const bool stillThere = !create || (trustedFolder_ && ::lstat(trustedFolder_->c_str(), &info) == 0 &&
+                                            S_ISDIR(info.st_mode));
+        if (trustedFolder_ && stillThere) {
+            folder = *trustedFolder_;
+            problem.clear();
+            return ERROR_SUCCESS;
+        }
+    }
+    const std::uint32_t status = OpenStateFolder(path_.parent_path(), create, folder, problem);
+    if (status == ERROR_SUCCESS) {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        trustedFolder_ = folder;
+    }
+    return status;
+}
+
 bool SharedStateFile::Read(std::optional<std::string>& content) const {
     std::string ignored;
     return Read(content, ignored);
@@ -116,7 +137,7 @@ bool SharedStateFile::Read(std::optional<std::string>& content) const {
 bool SharedStateFile::Read(std::optional<std::string>& content, std::string& problem) const {
     content.reset();
     std::filesystem::path folder;
-    const std::uint32_t status = OpenStateFolder(path_.parent_path(), false, folder, problem);
+    const std::uint32_t status = Folder(false, folder, problem);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return true;  // no folder: no state yet
     if (status != ERROR_SUCCESS) return FailWithCode(status);
     const Descriptor file(OpenStateFile(folder / path_.filename(), O_RDONLY, 0, problem));
@@ -130,8 +151,7 @@ bool SharedStateFile::Read(std::optional<std::string>& content, std::string& pro
 bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>& content)>& change) const {
     std::filesystem::path folder;
     std::string problem;
-    if (const std::uint32_t status = OpenStateFolder(path_.parent_path(), true, folder, problem);
-        status != ERROR_SUCCESS) {
+    if (const std::uint32_t status = Folder(true, folder, problem); status != ERROR_SUCCESS) {
         return FailWithCode(status);
     }
     const std::filesystem::path file = folder / path_.filename();

@@ -8,8 +8,10 @@
 // used only when trusted, never through a link.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -37,7 +39,16 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    // The folder, links resolved, checked as state_folder.h says. Once a call
+    // has found it trusted it is not checked again: only root and the caller
+    // can change a trusted folder or any folder above it. The clock is read
+    // through this file many times a second, and the checks are a dozen
+    // system calls each. With create, a folder removed since is made anew.
+    std::uint32_t Folder(bool create, std::filesystem::path& folder, std::string& problem) const;
+
     std::filesystem::path path_;
+    mutable std::mutex folderMutex_;
+    mutable std::optional<std::filesystem::path> trustedFolder_;
 };
 
 }  // namespace kairovel::platform
