@@ -140,6 +140,7 @@ void LocalClock::SetAdjustment(bool disabled, std::uint32_t adjustment) {
 }
 
 void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
+    if (state_.adjustmentFinal) return;  // the program is ending with the start-up adjustment in force
     bool currentDisabled = false;
     std::uint32_t current = 0;
     ReadPlatformAdjustment(currentDisabled, current);
@@ -265,6 +266,17 @@ void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
 
 void LocalClock::Restore() {
     const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    RestoreLocked();
+}
+
+void LocalClock::RestoreForExit() {
+    // One lock over both, so that no pass sets an adjustment between them.
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    RestoreLocked();
+    state_.adjustmentFinal = true;
+}
+
+void LocalClock::RestoreLocked() {
     if (!state_.AdjustmentChanged) return;
     SetAdjustmentLocked(state_.StartupDisabled, state_.StartupAdjustment);
     state_.AdjustmentChanged = false;

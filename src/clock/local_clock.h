@@ -37,6 +37,7 @@ struct LocalClockState {
     bool StartupDisabled = true;          // its disabled flag then (true until read)
     bool AdjustmentChanged = false;       // this program has set an adjustment since
     bool platformDisabled = true;         // the platform's flag as last read or written here
+    bool adjustmentFinal = false;         // restored for the program's end: no change after it
 
     // Used by one pass at a time, without a lock.
     double ClockAdjust = 0.0;  // base adjustment between corrections; 0: not set yet
@@ -79,6 +80,10 @@ public:
     virtual void Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::uint32_t freeRun);
     // Puts back the adjustment saved at start-up if this program changed it.
     virtual void Restore();
+    // The same, for the end of the program: the start-up adjustment then stays
+    // in force, and what a pass still running would set is left unset, so that
+    // no correction rate outlives the program.
+    void RestoreForExit();
     // Remembers the store for persisting and takes over its value when plausible.
     virtual void UseStoredAdjustment(AdjustmentStore& store);
     // The platform's time adjustment.
@@ -103,6 +108,7 @@ private:
     double BaseAdjustment();
     void ReadPlatformAdjustment(bool& disabled, std::uint32_t& adjustment);
     void SetAdjustmentLocked(bool disabled, std::uint32_t adjustment);
+    void RestoreLocked();
 
     LocalClockState& state_;
 };

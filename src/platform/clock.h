@@ -49,8 +49,8 @@ public:
     virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
     virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
 
-    // Never ends earlier than planned. A suspension point (platform/threads.h):
-    // a suspended thread is held here until it is resumed.
+    // Never ends earlier than planned. A suspendable call (platform/threads.h):
+    // a suspended thread is held at its end until it is resumed.
     virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 

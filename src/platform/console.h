@@ -16,6 +16,12 @@ public:
     virtual ~ConsoleFacility() = default;
     virtual void WriteStandardOutput(std::wstring_view text) = 0;
     virtual void WriteStandardError(std::wstring_view text) = 0;
+    // Gives a process without a console (a service) one of its own, for its
+    // standard output. On Linux a process's console is its standard output
+    // and error, and the service manager stand-in connects those of an
+    // interactive service to the service's console file, so there is nothing
+    // more to make.
+    virtual bool AllocConsole() { return true; }
 };
 
 template <>

@@ -30,6 +30,12 @@ public:
 template <>
 ProcessFacility& DefaultFacility<ProcessFacility>();
 
+// Ends the process at once with the exit code, as Windows' ExitProcess ends
+// it: the other threads stop where they are, and nothing of the program is
+// torn down under them (no static object is destroyed). What the program
+// wrote to its standard streams is flushed first.
+[[noreturn]] void ExitProcess(std::uint32_t exitCode);
+
 inline ProcessFacility& Process() { return Facility<ProcessFacility>::Get(); }
 
 }  // namespace kairovel::platform

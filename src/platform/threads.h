@@ -2,11 +2,18 @@
 // their exit codes, and the manual- or auto-reset events threads signal each
 // other with.
 //
-// Suspension is cooperative: SuspendThread only marks the thread, and the
-// thread stops at its next suspension point, which is the clock facility's
-// Sleep. There it is held for as long as it stays suspended, and its sleep
-// never ends earlier than planned. A thread the program pauses (the
-// scheduler) spends its life sleeping, so it stops where Windows would stop it.
+// Suspension is cooperative: a thread is only ever held at a suspension point,
+// which is the beginning and the end of a suspendable call (the clock
+// facility's Sleep, WaitForSingleObject) and the start of its routine. While
+// it is inside such a call, or not yet started, it runs none of the program's
+// code, so it counts as stopped. SuspendThread marks the thread and returns
+// once it is stopped, so that, as on Windows, the thread does nothing after
+// SuspendThread has returned: a thread between two calls is let run to the
+// next one (waited for at most kSuspendSettleMilliseconds; a thread that runs
+// longer without one is held at its next suspension point). A suspended
+// thread is held for as long as it stays suspended, and a sleep it was in
+// never ends earlier than planned. A thread the program pauses (the scheduler)
+// spends its life sleeping, so it stops where Windows would stop it.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +31,8 @@ inline constexpr std::uint32_t WAIT_TIMEOUT = 258;
 inline constexpr std::uint32_t WAIT_FAILED = 0xFFFF'FFFF;
 inline constexpr std::uint32_t kSuspendCountFailed = 0xFFFF'FFFF;  // (DWORD)-1 of Suspend/ResumeThread
 inline constexpr std::uint32_t MAXIMUM_SUSPEND_COUNT = 127;
+// How long SuspendThread waits for a running thread to reach a suspendable call.
+inline constexpr std::uint32_t kSuspendSettleMilliseconds = 2000;
 
 // The body of a thread; what it returns becomes the thread's exit code. An
 // exception that escapes it ends the process, as an unhandled one does on Windows.
@@ -37,6 +46,7 @@ public:
     // the last error set when no thread can be started.
     virtual HANDLE CreateThread(ThreadRoutine routine) = 0;
     // Both return the suspend count before the call, or kSuspendCountFailed.
+    // SuspendThread returns once the thread is stopped (see above).
     virtual std::uint32_t SuspendThread(HANDLE thread) = 0;
     virtual std::uint32_t ResumeThread(HANDLE thread) = 0;
     // STILL_ACTIVE while the thread runs, then what its routine returned.
@@ -50,6 +60,7 @@ public:
     // Waits for an event to be signalled or a thread to end: WAIT_OBJECT_0,
     // WAIT_TIMEOUT after the given milliseconds of the machine's monotonic
     // time (INFINITE: no limit), or WAIT_FAILED for a handle of another kind.
+    // A suspendable call.
     virtual std::uint32_t WaitForSingleObject(HANDLE object, std::uint32_t milliseconds) = 0;
 };
 
@@ -58,9 +69,19 @@ ThreadsFacility& DefaultFacility<ThreadsFacility>();
 
 inline ThreadsFacility& Threads() { return Facility<ThreadsFacility>::Get(); }
 
-// Holds the calling thread while it is suspended. Every backend of the clock
-// facility calls it as Sleep begins and ends; threads not started through
-// CreateThread are never held.
+// Brackets a blocking call of the calling thread as suspendable: a suspension
+// point as it begins and as it ends, and the thread counts as stopped in
+// between. Every backend of the clock facility makes its Sleep one. Threads not
+// started through CreateThread are never held.
+class SuspendableCall {
+public:
+    SuspendableCall();
+    ~SuspendableCall();
+    SuspendableCall(const SuspendableCall&) = delete;
+    SuspendableCall& operator=(const SuspendableCall&) = delete;
+};
+
+// Holds the calling thread while it is suspended: a suspension point of its own.
 void SuspensionPoint();
 
 }  // namespace kairovel::platform

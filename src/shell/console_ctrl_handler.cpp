@@ -11,7 +11,7 @@ namespace kairovel {
 bool ConsoleCtrlHandler(std::uint32_t) {
     // A slew this process started must not outlive it.
     try {
-        TheLocalClock().Restore();
+        TheLocalClock().RestoreForExit();
     } catch (const std::wstring& message) {
         Log(CurrentLogger(), LevelError, L"%s", message);
     }

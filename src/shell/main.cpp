@@ -4,6 +4,7 @@
 
 #include "clock/local_clock.h"
 #include "platform/codepage.h"
+#include "platform/process.h"
 #include "shell/entry_point.h"
 
 int main(int argc, char** argv) {
@@ -15,5 +16,9 @@ int main(int argc, char** argv) {
     std::vector<const wchar_t*> pointers;
     for (const std::wstring& argument : arguments) pointers.push_back(argument.c_str());
     pointers.push_back(nullptr);
-    return kairovel::EntryPoint(argc, pointers.data());
+    const int exitCode = kairovel::EntryPoint(argc, pointers.data());
+    // The service's workers (the scheduler, a pass, the TIME server) are never
+    // told to stop: they end with the process, before anything they use goes.
+    if (argc <= 1) kairovel::platform::ExitProcess(static_cast<std::uint32_t>(exitCode));
+    return exitCode;
 }

@@ -1,78 +1,138 @@
 #include "shell/service_life.h"
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
+#include "clock/local_clock.h"
+#include "config/argument_drivers.h"
+#include "config/configuration.h"
+#include "config/registry_store.h"
+#include "config/text_case.h"
 #include "log/logger.h"
 #include "log/program_identity.h"
+#include "platform/console.h"
+#include "platform/console_control.h"
 #include "platform/kernel_object.h"
 #include "platform/last_error.h"
 #include "platform/service_dispatcher.h"
 #include "platform/threads.h"
+#include "shell/console_ctrl_handler.h"
+#include "shell/select_logger.h"
+#include "sync/scheduler.h"
 
 namespace kairovel {
 namespace {
 
 constexpr std::uint32_t kPendingWaitHint = 3000;  // milliseconds
 // Accepted in every state but the start: stop, pause and continue, shut-down.
-constexpr std::uint32_t kControlsAccepted = platform::SERVICE_ACCEPT_STOP |
-                                            platform::SERVICE_ACCEPT_PAUSE_CONTINUE |
-                                            platform::SERVICE_ACCEPT_SHUTDOWN;
+constexpr std::uint32_t kControlsAccepted =
+    platform::SERVICE_ACCEPT_STOP | platform::SERVICE_ACCEPT_PAUSE_CONTINUE | platform::SERVICE_ACCEPT_SHUTDOWN;
 
-// The service's status as it last reported it, and where the reports go.
+// The status record, reused for every report, with the checkpoint counter
+// (never reset) and where the reports go. ServiceMain and the control handler
+// both report; one report at a time, so that none mixes the other's fields.
+std::mutex ReportMutex;
 platform::SERVICE_STATUS ServiceStatus;
+std::uint32_t CheckPointCounter = 0;
 platform::SERVICE_STATUS_HANDLE StatusHandle;
-std::uint32_t CheckPoint = 0;
-// Set to end the service; created by ServiceMain.
-platform::HANDLE StopEvent = nullptr;
+
+// Set to end the service; made by ServiceMain, set from any thread.
+std::atomic<platform::HANDLE> StopEvent{nullptr};
+// The scheduler thread, which pause and continue suspend and resume.
+std::atomic<platform::HANDLE> SchedulerHandle{nullptr};
 
 void SetStopEvent() {
-    if (StopEvent != nullptr) platform::Threads().SetEvent(StopEvent);
+    if (const platform::HANDLE event = StopEvent.load()) platform::Threads().SetEvent(event);
 }
 
-// The handler and ServiceMain may report at the same moment (an interrogation
-// while the service starts): one report at a time, so none mixes the other's fields.
-std::mutex ReportMutex;
-
-void ReportServiceStatus(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint) {
-    const std::lock_guard<std::mutex> lock(ReportMutex);
+// Fills the record and sends it; the caller holds ReportMutex.
+void ReportLocked(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint) {
     ServiceStatus.dwCurrentState = state;
     ServiceStatus.dwControlsAccepted = state == platform::SERVICE_START_PENDING ? 0 : kControlsAccepted;
     ServiceStatus.dwWin32ExitCode = exitCode;
-    ServiceStatus.dwCheckPoint = CheckPoint++;
+    ServiceStatus.dwCheckPoint = CheckPointCounter++;
     ServiceStatus.dwWaitHint = waitHint;
+    // A report the control manager does not take ends the service.
     if (!platform::ServiceDispatcher().SetServiceStatus(StatusHandle, ServiceStatus)) {
         StopServiceWithError(L"Error from SetServiceStatus");
     }
 }
 
-std::uint32_t CurrentState() {
+void ReportServiceStatus(std::uint32_t state, std::uint32_t exitCode, std::uint32_t waitHint) {
     const std::lock_guard<std::mutex> lock(ReportMutex);
-    return ServiceStatus.dwCurrentState;
+    ReportLocked(state, exitCode, waitHint);
 }
 
-// Runs on the dispatcher's thread, one control at a time. Pause and continue
-// report their states; what they suspend (the scheduler) is not in this build.
+// Runs on the dispatcher's thread, one control at a time. The check of the
+// current state and the report that follows it are one step, so a report of
+// ServiceMain cannot come between them.
 void ServiceControlHandler(std::uint32_t control) {
+    platform::ThreadsFacility& threads = platform::Threads();
+    std::unique_lock<std::mutex> lock(ReportMutex);
+    const std::uint32_t current = ServiceStatus.dwCurrentState;
     switch (control) {
         case platform::SERVICE_CONTROL_STOP:
-            ReportServiceStatus(platform::SERVICE_STOP_PENDING, 0, kPendingWaitHint);
+            ReportLocked(platform::SERVICE_STOP_PENDING, 0, kPendingWaitHint);
+            lock.unlock();
             SetStopEvent();
             break;
         case platform::SERVICE_CONTROL_SHUTDOWN:
+            lock.unlock();
             SetStopEvent();
             break;
         case platform::SERVICE_CONTROL_PAUSE:
-            ReportServiceStatus(CurrentState() == platform::SERVICE_RUNNING ? platform::SERVICE_PAUSED : CurrentState(),
-                                0, 0);
+            // SuspendThread returns once the scheduler is held in a sleep or
+            // a wait: from the report on, no pass starts.
+            if (current == platform::SERVICE_RUNNING) threads.SuspendThread(SchedulerHandle.load());
+            ReportLocked(current == platform::SERVICE_RUNNING ? platform::SERVICE_PAUSED : current, 0, 0);
             break;
         case platform::SERVICE_CONTROL_CONTINUE:
-            ReportServiceStatus(platform::SERVICE_RUNNING, 0, 0);
+            if (current == platform::SERVICE_PAUSED) threads.ResumeThread(SchedulerHandle.load());
+            ReportLocked(platform::SERVICE_RUNNING, 0, 0);
             break;
-        default:
-            ReportServiceStatus(CurrentState(), 0, 0);
+        default:  // SERVICE_CONTROL_INTERROGATE and anything else
+            ReportLocked(current, 0, 0);
             break;
     }
+}
+
+// The Linux process's own end (SIGTERM, the stand-in for the system shutting
+// the process down): the service stops as on the shut-down control, with the
+// adjustment restored and the stop reported. Before the stop event exists
+// nothing has changed the clock, and the process ends as it would have.
+bool ServiceShutdownHandler(std::uint32_t) {
+    if (StopEvent.load() != nullptr) {
+        SetStopEvent();
+        return true;
+    }
+    return false;
+}
+
+// Puts back the adjustment of start-up for good; a failure is logged and
+// stands in the way of nothing else on the way out.
+void RestoreAdjustmentForExit() {
+    try {
+        TheLocalClock().RestoreForExit();
+    } catch (const std::wstring& message) {
+        Log(CurrentLogger(), LevelError, L"%s", message);
+    }
+}
+
+// A console of the service's own, with the console control handler, when it logs to the console.
+void OpenConsoleIfConfigured() {
+    if (!EqualsIgnoringCase(TheConfiguration().LogDevice, L"Console")) return;
+    platform::Console().AllocConsole();
+    platform::ConsoleControl().SetConsoleCtrlHandler(ConsoleCtrlHandler, true);
+}
+
+void StartScheduler(platform::HANDLE stopEvent) {
+    const platform::HANDLE scheduler = platform::Threads().CreateThread([stopEvent] {
+        SchedulerThread(stopEvent);
+        return std::uint32_t{0};
+    });
+    if (scheduler == nullptr) RaiseError(L"Error from _beginthread");
+    SchedulerHandle.store(scheduler);
 }
 
 }  // namespace
@@ -94,24 +154,40 @@ void StopServiceWithError(std::wstring_view text) {
     SetStopEvent();
 }
 
-// The service's life under the control manager, as far as this build has it:
-// it registers its handler, runs until it is told to stop, and stops. Loading
-// its stored parameters, its log device and the scheduler are not in it yet.
-void ServiceMain(std::uint32_t, wchar_t**) {
+void ServiceMain(std::uint32_t argumentCount, wchar_t** arguments) {
+    platform::ConsoleControl().SetConsoleCtrlHandler(ServiceShutdownHandler, true);
     try {
-        StatusHandle = platform::ServiceDispatcher().RegisterServiceCtrlHandlerW(std::wstring(ServiceName).c_str(),
+        SelectLogger(L"EventLog");  // errors of the start reach the event log
+        const std::wstring serviceName(ServiceName);
+        StatusHandle = platform::ServiceDispatcher().RegisterServiceCtrlHandlerW(serviceName.c_str(),
                                                                                  ServiceControlHandler);
         if (!StatusHandle) RaiseError(L"Error from RegisterServiceCtrlHandler");
-        ServiceStatus.dwServiceType = platform::SERVICE_WIN32_OWN_PROCESS;
-        ServiceStatus.dwServiceSpecificExitCode = 0;
-        ReportServiceStatus(platform::SERVICE_START_PENDING, 0, kPendingWaitHint);
-        StopEvent = platform::Threads().CreateEventW(true, false, std::wstring(ServiceName).c_str());
-        if (StopEvent == nullptr) RaiseError(L"Error from CreateEvent");
+        {
+            const std::lock_guard<std::mutex> lock(ReportMutex);
+            ServiceStatus.dwServiceType = platform::SERVICE_WIN32_OWN_PROCESS;
+            ServiceStatus.dwServiceSpecificExitCode = 0;
+            ReportLocked(platform::SERVICE_START_PENDING, 0, kPendingWaitHint);
+        }
+        GetParametersFromRegistry();
+        ParseStartParameters(argumentCount, arguments);
+        SelectLogger(L"EventLog");  // now the configured device, if there is one
+        OpenConsoleIfConfigured();
+
+        const platform::HANDLE stopEvent = platform::Threads().CreateEventW(true, false, serviceName.c_str());
+        if (stopEvent == nullptr) RaiseError(L"Error from CreateEvent");
+        StopEvent.store(stopEvent);
+        StartScheduler(stopEvent);
         ReportServiceStatus(platform::SERVICE_RUNNING, 0, 0);
-        platform::Threads().WaitForSingleObject(StopEvent, platform::INFINITE);
+
+        platform::Threads().WaitForSingleObject(stopEvent, platform::INFINITE);
+        // The handle stays open: a late SetEvent of a worker finds an event, not a stale number.
+        TheLocalClock().RestoreForExit();
         ReportServiceStatus(platform::SERVICE_STOPPED, 0, 0);
     } catch (const std::wstring& text) {
-        ReportServiceStatus(platform::SERVICE_STOPPED, platform::GetLastError(), 0);
+        const std::uint32_t error = platform::GetLastError();
+        RestoreAdjustmentForExit();  // a start that failed half-way leaves no correction behind
+        ReportServiceStatus(platform::SERVICE_STOPPED, error, 0);
+        platform::SetLastError(error);  // the message carries the start's error, not the report's
         StopServiceWithError(text);
     }
 }

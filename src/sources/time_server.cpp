@@ -2,6 +2,8 @@
 
 #include "log/logger.h"
 #include "platform/clock.h"
+#include "platform/last_error.h"
+#include "platform/threads.h"
 #include "platform/winsock.h"
 
 namespace kairovel {
@@ -10,6 +12,7 @@ namespace {
 using platform::Winsock;
 
 constexpr std::int64_t kMillisecondsPerSecond = 1000;
+constexpr std::uint32_t kLoopbackAddress = 0x7F00'0001;  // 127.0.0.1, host byte order
 
 bool IsResourceShortage(int error) { return error == platform::WSAEMFILE || error == platform::WSAENOBUFS; }
 
@@ -64,14 +67,91 @@ std::uint32_t TimeProtocolSeconds(const TimeValue& instant) {
 }
 
 void TimeServerThread() {
+    const std::atomic<bool> never{false};
+    RunTimeServer(never, nullptr);
+}
+
+namespace {
+
+// Sets the event when the scope ends, whichever way.
+class SignalOnExit {
+public:
+    explicit SignalOnExit(platform::HANDLE event) : event_(event) {}
+    ~SignalOnExit() { Signal(); }
+    SignalOnExit(const SignalOnExit&) = delete;
+    SignalOnExit& operator=(const SignalOnExit&) = delete;
+    void Signal() {
+        if (event_ != nullptr) platform::Threads().SetEvent(event_);
+        event_ = nullptr;
+    }
+
+private:
+    platform::HANDLE event_;
+};
+
+}  // namespace
+
+void RunTimeServer(const std::atomic<bool>& stopRequested, platform::HANDLE readyEvent) {
+    SignalOnExit ready(readyEvent);
     try {
         TimeServer server;
-        for (;;) server.ServeOne();
+        ready.Signal();
+        // A stop comes with a connection of its own, which ends the wait in accept.
+        do {
+            server.ServeOne();
+        } while (!stopRequested.load());
     } catch (const std::wstring& message) {
+        ready.Signal();
         Log(CurrentLogger(), LevelError, L"%s", message);
     } catch (...) {
+        ready.Signal();
         Log(CurrentLogger(), LevelError, L"Worker thread exited abnormally");
     }
+}
+
+RunningTimeServer::RunningTimeServer() : stopRequested_(std::make_shared<std::atomic<bool>>(false)) {
+    platform::ThreadsFacility& threads = platform::Threads();
+    // A handle the thread may still use after a late start: a closed one is refused, never followed.
+    const platform::ScopedHandle ready(threads.CreateEventW(true, false, nullptr));
+    thread_ = threads.CreateThread([stop = stopRequested_, readyEvent = ready.get()] {
+        RunTimeServer(*stop, readyEvent);
+        return std::uint32_t{0};
+    });
+    if (thread_ == nullptr) {
+        Log(CurrentLogger(), LevelError, L"Error %d starting the time server thread", platform::GetLastError());
+        return;
+    }
+    threads.WaitForSingleObject(ready.get(), kTimeServerStartMilliseconds);
+}
+
+RunningTimeServer::~RunningTimeServer() { Stop(); }
+
+namespace {
+
+// A connection to this machine's TIME port, so that a server waiting in
+// accept wakes up. A server that is not listening refuses it: nothing to wake.
+void WakeTimeServer() {
+    try {
+        const SocketLayerReference socketLayer;
+        OwnedSocket socket;
+        CreateSocket(platform::SOCK_STREAM, socket);
+        ConnectSocket(socket, SocketAddress(platform::htonl(kLoopbackAddress), LookupService("time", "tcp")));
+    } catch (const std::wstring&) {
+    }
+}
+
+}  // namespace
+
+void RunningTimeServer::Stop() {
+    if (thread_ == nullptr) return;
+    stopRequested_->store(true);
+    platform::ThreadsFacility& threads = platform::Threads();
+    if (threads.WaitForSingleObject(thread_, 0) == platform::WAIT_TIMEOUT) {
+        WakeTimeServer();
+        threads.WaitForSingleObject(thread_, kTimeServerStopMilliseconds);
+    }
+    platform::CloseHandle(thread_);
+    thread_ = nullptr;
 }
 
 }  // namespace kairovel

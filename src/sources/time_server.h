@@ -7,11 +7,16 @@
 // arrive meanwhile wait in a backlog of 100. A failure that one connection
 // brings about (a peer that resets before it is accepted, a shortage of
 // descriptors or buffers) is logged and the server goes on; a failure of the
-// listening socket itself ends the thread. Nothing stops the thread from
-// outside: it ends with the process.
+// listening socket itself ends the thread. A RunningTimeServer ends its thread
+// before the program's own objects go, so that a connection arriving at exit
+// finds no half-destroyed program.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+
+#include "platform/kernel_object.h"
 
 #include "sources/plumbing.h"
 #include "sources/socket_layer.h"
@@ -52,5 +57,35 @@ std::uint32_t TimeProtocolSeconds(const TimeValue& instant);
 
 // The server thread's entry: serves until the listening socket fails, logging why it ends.
 void TimeServerThread();
+// The body of TimeServerThread, which ends after the first connection served once stopRequested is
+// set. Sets readyEvent (unless null) once it listens, or has failed to.
+void RunTimeServer(const std::atomic<bool>& stopRequested, platform::HANDLE readyEvent);
+
+// How long the start waits for the server to listen, and Stop for the thread to end.
+inline constexpr std::uint32_t kTimeServerStartMilliseconds = 5000;
+inline constexpr std::uint32_t kTimeServerStopMilliseconds = 5000;
+
+// The TIME server on a thread of its own, for as long as this object lives.
+class RunningTimeServer {
+public:
+    // Starts the thread and returns once the server listens (or could not).
+    // When no thread can be started, logs "Error %d starting the time server
+    // thread" and the program goes on without a server.
+    RunningTimeServer();
+    // Stop.
+    ~RunningTimeServer();
+    RunningTimeServer(const RunningTimeServer&) = delete;
+    RunningTimeServer& operator=(const RunningTimeServer&) = delete;
+
+    // Asks the thread to end, wakes its accept with a connection on the
+    // loopback address, and waits for it to end (at most
+    // kTimeServerStopMilliseconds). Once the thread has ended its socket is
+    // closed and the port free.
+    void Stop();
+
+private:
+    std::shared_ptr<std::atomic<bool>> stopRequested_;  // shared with the thread, which may outlive a late Stop
+    platform::HANDLE thread_ = nullptr;
+};
 
 }  // namespace kairovel

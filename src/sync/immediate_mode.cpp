@@ -1,12 +1,10 @@
 #include "sync/immediate_mode.h"
 
+#include <optional>
 #include <string>
 
 #include "clock/local_clock.h"
 #include "log/logger.h"
-#include "platform/kernel_object.h"
-#include "platform/last_error.h"
-#include "platform/threads.h"
 #include "clock/privilege.h"
 #include "sources/time_server.h"
 #include "sync/decision.h"
@@ -27,22 +25,11 @@ void EndCorrection() {
 
 }  // namespace
 
-void StartTimeServerThread() {
-    const platform::HANDLE thread = platform::Threads().CreateThread([] {
-        TimeServerThread();
-        return std::uint32_t{0};
-    });
-    if (thread == nullptr) {
-        Log(CurrentLogger(), LevelError, L"Error %d starting the time server thread", platform::GetLastError());
-        return;
-    }
-    platform::CloseHandle(thread);  // the thread runs on without its handle
-}
-
 void RunImmediate() {
+    std::optional<RunningTimeServer> timeServer;  // ended when the mode is over
     try {
         EnableSystemTimePrivilege();
-        StartTimeServerThread();
+        timeServer.emplace();
         std::wstring result;
         try {
             SynchronizeOnce(result);

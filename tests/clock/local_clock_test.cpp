@@ -393,6 +393,20 @@ TEST_F(LocalClockTest, CorrectionRateIsHeldAt990PerMilleAndSignsFollowTheDeviati
     EXPECT_EQ(clock_.AdjustmentChanges().back().adjustment, 100000u);
 }
 
+// A pass may still run while the program ends: after the restore for the
+// exit, the adjustment it would set is left unset and the start-up one stays.
+TEST_F(LocalClockTest, AfterTheRestoreForTheExitTheAdjustmentStaysPut) {
+    LocalClock clock(state_);
+    clock.SetAdjustment(false, 99950);
+    clock.RestoreForExit();
+    EXPECT_THAT(Lines(), ElementsAre(L"Adjustment restored to 100000 (1)"));
+    clock.SetAdjustment(false, 99950);
+    clock.RunAdjustment(10, 99950.5, true);
+    EXPECT_EQ(Changes(), 2u);
+    EXPECT_TRUE(clock_.AdjustmentChanges().back().disabled);
+    EXPECT_FALSE(state_.AdjustmentChanged);
+}
+
 TEST_F(LocalClockTest, RestoreAdjustmentModesChooseTheWordAndTheBase) {
     struct Case {
         std::uint32_t mode;

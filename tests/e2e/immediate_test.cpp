@@ -23,6 +23,7 @@
 
 #include "support/peers.h"
 #include "support/process.h"
+#include "support/simclock_figures.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::testing {
@@ -78,15 +79,7 @@ protected:
         SimClock({"set", "--offset-ms", std::to_string(offsetMilliseconds), "--drift-ppm", std::to_string(driftPpm)});
     }
     // One value of kairovel-simclock show.
-    double Shown(const std::string& name) {
-        const std::string shown = SimClock({"show"});
-        std::smatch match;
-        if (!std::regex_search(shown, match, std::regex(name + " (-?[0-9.]+)"))) {
-            ADD_FAILURE() << "no " << name << " in " << shown;
-            return NAN;
-        }
-        return std::stod(match[1]);
-    }
+    double Shown(const std::string& name) { return ShownFigure(SimClock({"show"}), name); }
     double TrueError() { return Shown("true_error_ms"); }
     // Shows a figure of the run in the test's output, for the record.
     static void Report(const std::string& what, double value) {

@@ -253,7 +253,7 @@ TEST_F(ServiceManagerTest, AServiceWhoseProcessIsGoneIsStoppedAndMayStartAgain) 
 }
 
 TEST_F(ServiceManagerTest, TwoProcessesStartingAtOnceStartOneService) {
-    manager.CloseServiceHandle(Create());
+    const SC_HANDLE service = Create();
     std::optional<ProcessResult> first;
     std::thread other([&] { first = Sc({"start", "KairovelTest"}); });
     const ProcessResult second = Sc({"start", "KairovelTest"});
@@ -263,11 +263,10 @@ TEST_F(ServiceManagerTest, TwoProcessesStartingAtOnceStartOneService) {
         << first->standardOutput << second.standardOutput;
     const std::string refused = first->exitCode != 0 ? first->standardOutput : second.standardOutput;
     EXPECT_EQ(refused, "[SC] StartService FAILED 1056:\n\nAn instance of the service is already running.\n\n");
-    // A service that has not reported running yet takes no stop (1061).
-    const SC_HANDLE service = manager.OpenServiceW(control, kName, SERVICE_QUERY_STATUS);
-    EXPECT_EQ(WaitFor(service, SERVICE_RUNNING).dwCurrentState, SERVICE_RUNNING);
-    manager.CloseServiceHandle(service);
+    // The start is not waited for: a stop goes once the service runs.
+    ASSERT_EQ(WaitFor(service, SERVICE_RUNNING).dwCurrentState, SERVICE_RUNNING);
     EXPECT_EQ(Sc({"stop", "KairovelTest"}).exitCode, 0);
+    manager.CloseServiceHandle(service);
 }
 
 TEST_F(ServiceManagerTest, AUserWhoIsNoAdministratorMayQueryButNotControl) {

@@ -11,6 +11,7 @@
 #include "platform/sim/simulated_clock.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/threads.h"
+#include "support/eventually.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::platform {
@@ -20,17 +21,7 @@ using SteadyClock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr std::uint32_t kBound = 10'000;  // ms: no wait of these tests lasts longer
-
-// Waits (boundedly) until condition holds.
-template <class Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = SteadyClock::now() + milliseconds(kBound);
-    while (!condition()) {
-        if (SteadyClock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    return true;
-}
+using kairovel::testing::Eventually;
 
 TEST(Threads, ExitCodeIsStillActiveUntilTheRoutineReturns) {
     ThreadsFacility& threads = Threads();
@@ -157,8 +148,8 @@ void ExpectHeldWhileSuspended(ClockFacility& clock) {
     EXPECT_EQ(threads.SuspendThread(sleeper.handle()), 1u);
     const int atSuspension = sleeper.sleeps();
     std::this_thread::sleep_for(milliseconds(100));
-    // It finishes at most the sleep it was in and is held at the next suspension point.
-    EXPECT_LE(sleeper.sleeps(), atSuspension + 1);
+    // Stopped inside a sleep: it counts no further sleep while suspended.
+    EXPECT_EQ(sleeper.sleeps(), atSuspension);
     std::uint32_t code = 0;
     ASSERT_TRUE(threads.GetExitCodeThread(sleeper.handle(), code));
     EXPECT_EQ(code, STILL_ACTIVE);
@@ -183,6 +174,51 @@ TEST(Threads, SuspendedThreadIsHeldInTheSimulatedClocksSleep) {
     const testing::TemporaryDirectory directory;
     SimulatedClock clock(directory / "simulated-clock.state");
     ExpectHeldWhileSuspended(clock);
+}
+
+// What the scheduler relies on to start no pass while paused: once
+// SuspendThread has returned, the thread does nothing more, even when it was
+// caught between two sleeps, or before its routine began.
+TEST(Threads, ASuspendedThreadDoesNothingAfterSuspendThreadReturns) {
+    ThreadsFacility& threads = Threads();
+    std::atomic<bool> stop{false};
+    std::atomic<int> steps{0};
+    const ScopedHandle thread(threads.CreateThread([&] {
+        while (!stop.load()) {
+            MachineClock().Sleep(0);
+            // Work between two suspendable calls, long enough for SuspendThread to come in its midst.
+            const auto busyUntil = SteadyClock::now() + std::chrono::microseconds(50);
+            while (SteadyClock::now() < busyUntil) {
+            }
+            ++steps;
+        }
+        return std::uint32_t{0};
+    }));
+    for (int round = 0; round < 200; ++round) {
+        ASSERT_EQ(threads.SuspendThread(thread.get()), 0u);
+        const int atSuspension = steps.load();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ASSERT_EQ(steps.load(), atSuspension) << "round " << round;
+        ASSERT_EQ(threads.ResumeThread(thread.get()), 1u);
+        ASSERT_TRUE(Eventually([&] { return steps.load() > atSuspension + 1; }));  // running again
+    }
+    stop = true;
+    EXPECT_EQ(threads.WaitForSingleObject(thread.get(), kBound), WAIT_OBJECT_0);
+
+    std::atomic<bool> ran{false};
+    const ScopedHandle late(threads.CreateThread([&] {
+        ran = true;
+        return std::uint32_t{0};
+    }));
+    ASSERT_EQ(threads.SuspendThread(late.get()), 0u);
+    const bool ranBeforeSuspension = ran.load();
+    std::this_thread::sleep_for(milliseconds(50));
+    if (!ranBeforeSuspension) {
+        EXPECT_FALSE(ran.load());
+    }
+    ASSERT_EQ(threads.ResumeThread(late.get()), 1u);
+    EXPECT_EQ(threads.WaitForSingleObject(late.get(), kBound), WAIT_OBJECT_0);
+    EXPECT_TRUE(ran.load());
 }
 
 constexpr milliseconds kPlannedSleep{300};

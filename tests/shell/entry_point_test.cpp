@@ -26,7 +26,9 @@
 #include "shell/program.h"
 #include "shell/service_life.h"
 #include "shell/usage.h"
+#include "support/recording_console_control.h"
 #include "support/recording_logger.h"
+#include "support/refusing_privileges.h"
 
 namespace kairovel {
 namespace {
@@ -53,15 +55,6 @@ public:
     std::uint32_t askedPriority = 0;
 };
 
-class RecordingConsoleControl final : public platform::ConsoleControlFacility {
-public:
-    bool SetConsoleCtrlHandler(platform::PHANDLER_ROUTINE handler, bool add) override {
-        if (add) installed.push_back(handler);
-        return true;
-    }
-    std::vector<platform::PHANDLER_ROUTINE> installed;
-};
-
 class RecordingDispatcher final : public testing::ServiceDispatcherDouble {
 public:
     bool StartServiceCtrlDispatcherW(const platform::SERVICE_TABLE_ENTRYW* table) override {
@@ -74,18 +67,6 @@ public:
         return false;
     }
     std::vector<std::pair<std::wstring, platform::LPSERVICE_MAIN_FUNCTIONW>> entries;
-};
-
-// A process that may not open its access token: the immediate mode ends at
-// its first step, before it starts its TIME server or asks any source.
-class RefusingPrivileges final : public platform::PrivilegeFacility {
-public:
-    bool OpenProcessToken(std::uint32_t, platform::HANDLE&) override {
-        platform::SetLastError(platform::ERROR_ACCESS_DENIED);
-        return false;
-    }
-    bool LookupPrivilegeValueW(const wchar_t*, const wchar_t*, platform::LUID&) override { return false; }
-    bool AdjustTokenPrivileges(platform::HANDLE, const platform::LUID&, std::uint32_t) override { return false; }
 };
 
 class EntryPointTest : public ::testing::Test {
@@ -109,13 +90,14 @@ protected:
     testing::ScopedEnvironment useRoot_{"KAIROVEL_ROOT", root_.path().string()};
     RecordingConsole console_;
     FakeProcess process_;
-    RecordingConsoleControl control_;
+    testing::RecordingConsoleControl control_;
     RecordingDispatcher dispatcher_;
     platform::ScopedFacility<platform::ConsoleFacility> useConsole_{console_};
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
     platform::ScopedFacility<platform::ConsoleControlFacility> useControl_{control_};
     platform::ScopedFacility<platform::ServiceDispatcherFacility> useDispatcher_{dispatcher_};
-    RefusingPrivileges privileges_;
+    // The immediate mode ends at its first step, before it starts its TIME server or asks any source.
+    testing::RefusingPrivileges privileges_;
     platform::ScopedFacility<platform::PrivilegeFacility> usePrivileges_{privileges_};
 };
 

@@ -47,6 +47,17 @@ TEST(TimeServer, AnswersEveryConnectionWithTheTimeInFourBytes) {
     EXPECT_THAT(log.Texts(LevelError), ElementsAre(L"Error 10038 accepting new request"));
 }
 
+TEST(TimeServer, ARunningServerListensOnceStartedAndLetsItsPortGoWhenStopped) {
+    testing::ScopedRecordingLogger log;
+    for (int run = 0; run < 2; ++run) {  // the second run binds the port the first one let go
+        RunningTimeServer server;
+        EXPECT_EQ(testing::ReadTcpReply(kTimePort)->size(), 4u) << run;
+        server.Stop();
+        EXPECT_EQ(testing::ReadTcpReply(kTimePort, {}, std::chrono::seconds(1)), std::nullopt) << run;
+    }
+    EXPECT_TRUE(log.Texts(LevelError).empty());
+}
+
 TEST(TimeServer, OwnClientReadsOwnServer) {
     testing::TimeServerThreadRunner server;
     ASSERT_TRUE(server.Listening());

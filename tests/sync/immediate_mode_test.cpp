@@ -6,6 +6,7 @@
 
 #include <chrono>
 
+#include "sources/source_factory.h"
 #include "sources/time_server.h"
 #include "support/loopback.h"
 #include "sync_fixture.h"
@@ -42,12 +43,19 @@ TEST_F(ImmediateModeTest, SlewsOverTheWindowThenPutsTheAdjustmentBackAndServesTi
     const auto lines = log_.Lines();
     EXPECT_EQ(lines.back().text, L"Corrected clock deviation of 3200 milliseconds.");
     EXPECT_EQ(lines[lines.size() - 2].text, L"Adjustment restored to 100000 (1)");
+}
 
-    // The TIME server thread answers with the (virtual) clock's time.
-    ASSERT_TRUE(WaitForTcpPort(kTimePort, 5s));
-    const auto reply = ReadTcpReply(kTimePort);
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ(*reply, TimeReplyBytes(TimeProtocolSeconds(TimeValue())));
+// The pass asks the program's own TIME server, which answers with the
+// (virtual) clock's time while the pass runs, and is gone when the mode is
+// over: nothing of it is left to run into the program's exit.
+TEST_F(ImmediateModeTest, TheTimeServerServesDuringThePassAndEndsWithIt) {
+    AddSource(L"T,127.0.0.1,1");
+    NetworkSourceFactory network;
+    const platform::ScopedFacility<SourceFactory> useNetwork(network);
+    RunImmediate();
+    EXPECT_THAT(Logged(LevelOk), ElementsAre(L"Corrected clock deviation of 0 milliseconds."));
+    EXPECT_TRUE(Logged(LevelError).empty());
+    EXPECT_EQ(ReadTcpReply(kTimePort, {}, 1s), std::nullopt);
 }
 
 TEST_F(ImmediateModeTest, AFailedPassIsLoggedNotRaised) {

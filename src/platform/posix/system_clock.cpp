@@ -106,9 +106,8 @@ public:
     }
 
     void Sleep(std::uint32_t milliseconds) override {
-        SuspensionPoint();
+        const SuspendableCall suspendable;  // a suspension point as the sleep begins and ends
         SleepOnMachineClock(milliseconds);
-        SuspensionPoint();
     }
 
 private:

@@ -44,9 +44,19 @@ struct ThreadRecord final : Waitable {
         return WaitUntil(changed, lock, milliseconds, [this] { return finished; });
     }
 
+    // Stopped: runs none of the program's code until it passes a suspension point.
+    bool Stopped() const { return !started || suspendableDepth > 0 || finished; }
+
+    // Holds the thread while it is suspended; the caller holds the lock.
+    void HoldWhileSuspended(std::unique_lock<std::mutex>& lock) {
+        changed.wait(lock, [this] { return suspendCount == 0; });
+    }
+
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed;  // the thread stopped, ended or was resumed
     std::uint32_t suspendCount = 0;
+    bool started = false;               // the routine has begun
+    std::uint32_t suspendableDepth = 0;  // suspendable calls (and suspension points) the thread is in
     bool finished = false;
     std::uint32_t exitCode = STILL_ACTIVE;
 };
@@ -111,6 +121,12 @@ public:
         try {
             std::thread([record, body = std::move(routine)] {
                 currentThread = record.get();
+                {
+                    // A thread suspended as it was created runs none of its routine until resumed.
+                    std::unique_lock<std::mutex> lock(record->mutex);
+                    record->HoldWhileSuspended(lock);
+                    record->started = true;
+                }
                 const std::uint32_t exitCode = body();
                 currentThread = nullptr;
                 {
@@ -131,12 +147,19 @@ public:
         const auto object = HandleAs<ThreadObject>(thread);
         if (object == nullptr) return kSuspendCountFailed;
         ThreadRecord& record = object->record();
-        const std::lock_guard<std::mutex> lock(record.mutex);
+        std::unique_lock<std::mutex> lock(record.mutex);
         if (record.suspendCount >= MAXIMUM_SUSPEND_COUNT) {
             SetLastError(ERROR_SIGNAL_REFUSED);
             return kSuspendCountFailed;
         }
-        return record.suspendCount++;
+        const std::uint32_t previous = record.suspendCount++;
+        // A thread that suspends itself stops at its next suspension point;
+        // another runs on to its next suspendable call before this returns.
+        if (&record != currentThread) {
+            record.changed.wait_for(lock, std::chrono::milliseconds(kSuspendSettleMilliseconds),
+                                    [&record] { return record.Stopped(); });
+        }
+        return previous;
     }
 
     std::uint32_t ResumeThread(HANDLE thread) override {
@@ -186,6 +209,7 @@ public:
         const auto waitable = HandleAs<WaitableObject>(object);
         if (waitable == nullptr) return WAIT_FAILED;
         const std::shared_ptr<Waitable> target = waitable->Target();
+        const SuspendableCall suspendable;
         return target->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
     }
 
@@ -204,12 +228,23 @@ private:
 
 }  // namespace
 
-void SuspensionPoint() {
+SuspendableCall::SuspendableCall() {
     ThreadRecord* record = currentThread;
     if (record == nullptr) return;
     std::unique_lock<std::mutex> lock(record->mutex);
-    record->changed.wait(lock, [record] { return record->suspendCount == 0; });
+    if (record->suspendableDepth++ == 0) record->changed.notify_all();  // a SuspendThread may wait for this
+    record->HoldWhileSuspended(lock);
 }
+
+SuspendableCall::~SuspendableCall() {
+    ThreadRecord* record = currentThread;
+    if (record == nullptr) return;
+    std::unique_lock<std::mutex> lock(record->mutex);
+    record->HoldWhileSuspended(lock);
+    --record->suspendableDepth;
+}
+
+void SuspensionPoint() { const SuspendableCall point; }
 
 template <>
 ThreadsFacility& DefaultFacility<ThreadsFacility>() {

@@ -140,9 +140,8 @@ bool SimulatedClock::QueryPerformanceFrequency(std::int64_t& frequency) {
 }
 
 void SimulatedClock::Sleep(std::uint32_t milliseconds) {
-    SuspensionPoint();
+    const SuspendableCall suspendable;  // a suspension point as the sleep begins and ends
     SleepOnMachineClock(milliseconds);
-    SuspensionPoint();
 }
 
 bool SimulatedClock::Read(Reading& out) const {

@@ -87,9 +87,8 @@ bool VirtualClock::QueryPerformanceFrequency(std::int64_t& frequency) {
 }
 
 void VirtualClock::Sleep(std::uint32_t milliseconds) {
-    SuspensionPoint();
+    const SuspendableCall suspendable;  // a suspension point as the sleep begins and ends
     Advance(milliseconds);
-    SuspensionPoint();
 }
 
 void VirtualClock::Advance(std::uint64_t milliseconds) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -147,6 +148,7 @@ public:
         }
         if (!WriteRunRecord(folder_, RunRecord{self_, status})) return false;
         status_ = status;
+        if (handling_ && std::this_thread::get_id() == handlerThread_) answer_ = status;
         if (status.dwCurrentState == SERVICE_STOPPED) {
             const std::uint64_t one = 1;
             (void)!::write(wake_, &one, sizeof one);
@@ -259,10 +261,22 @@ private:
             if (reply.error == ERROR_SUCCESS && handler_ == nullptr) reply.error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
             handler = handler_;
         }
-        if (reply.error == ERROR_SUCCESS) handler(request.control);
+        if (reply.error == ERROR_SUCCESS) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                handling_ = true;
+                handlerThread_ = std::this_thread::get_id();
+                answer_.reset();
+            }
+            handler(request.control);
+        }
         {
+            // The status the handler reported is its answer to the control,
+            // even when the service has reported another since (a stop
+            // answered with STOP_PENDING, then STOPPED from the service's main thread).
             const std::lock_guard<std::mutex> lock(mutex_);
-            reply.status = status_;
+            reply.status = answer_ ? *answer_ : status_;
+            handling_ = false;
         }
         SendMessage(connection, Encode(reply), error);
     }
@@ -275,6 +289,9 @@ private:
     ProcessIdentity self_;
     int wake_ = -1;  // written when the service reports it stopped
     SERVICE_STATUS status_;
+    bool handling_ = false;              // a control's handler runs, on handlerThread_
+    std::thread::id handlerThread_;
+    std::optional<SERVICE_STATUS> answer_;  // what that handler reported
     LPHANDLER_FUNCTION handler_ = nullptr;
     SERVICE_STATUS_HANDLE statusHandle_;
 };

@@ -271,9 +271,20 @@ bool StandInServiceManager::ControlService(SC_HANDLE handle, std::uint32_t contr
     if (needed == 0) return FailCall(ERROR_INVALID_PARAMETER);  // the shut-down control is the system's own
     const std::shared_ptr<OpenObject> service = FindService(handle, needed);
     if (service == nullptr) return false;
-    const ServiceFolder folder(service->name);
+    return Deliver(*service, control, status);
+}
+
+bool StandInServiceManager::SendShutdown(SC_HANDLE handle, SERVICE_STATUS& status) {
+    const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_STATUS);
+    if (service == nullptr) return false;
+    if (!IsAdministrator()) return FailCall(ERROR_ACCESS_DENIED);
+    return Deliver(*service, SERVICE_CONTROL_SHUTDOWN, status);
+}
+
+bool StandInServiceManager::Deliver(const OpenObject& service, std::uint32_t control, SERVICE_STATUS& status) {
+    const ServiceFolder folder(service.name);
     std::optional<RunRecord> record;
-    if (!CurrentStatus(folder, service->type, status, &record)) return false;
+    if (!CurrentStatus(folder, service.type, status, &record)) return false;
     if (const std::uint32_t refusal = ControlRefusal(control, status); refusal != ERROR_SUCCESS) {
         return FailCall(refusal);
     }
@@ -285,7 +296,7 @@ bool StandInServiceManager::ControlService(SC_HANDLE handle, std::uint32_t contr
     error = ReceiveMessage(connection.get(), message, timeouts_.control);
     // The process ended on the way: it has stopped, as the status then says.
     if (error == ERROR_PROCESS_ABORTED) {
-        CurrentStatus(folder, service->type, status);
+        CurrentStatus(folder, service.type, status);
         return FailCall(ERROR_SERVICE_NOT_ACTIVE);
     }
     if (error != ERROR_SUCCESS) return FailCall(error);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <sstream>
@@ -110,6 +111,18 @@ bool IsValidServiceName(std::wstring_view name) {
 
 ServiceFolder::ServiceFolder(std::wstring_view serviceName)
     : path_(StateRoot() / "service-manager" / WideToAnsi(FoldRegistryName(serviceName))) {}
+
+std::vector<std::wstring> ServiceFolderNames() {
+    std::vector<std::wstring> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(StateRoot() / "service-manager", error)) {
+        if (entry.is_directory(error) && !entry.is_symlink(error)) {
+            names.push_back(AnsiToWide(entry.path().filename().string()));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::filesystem::path ServiceFolder::SocketFile(int pid) const {
     return path_ / "private" / ("control." + std::to_string(pid));

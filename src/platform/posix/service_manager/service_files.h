@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/service_types.h"
 
@@ -48,6 +49,11 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The names of the services that have a folder (folded to capitals, as the
+// folders are named; the manager compares names without regard to case), in
+// the order of their names.
+std::vector<std::wstring> ServiceFolderNames();
 
 // A descriptor closed when it goes.
 class Descriptor {

@@ -39,6 +39,7 @@ std::uint32_t ControlRefusal(std::uint32_t control, const SERVICE_STATUS& status
     std::uint32_t needed = 0;  // interrogation and the service's own controls always go
     if (control == SERVICE_CONTROL_STOP) needed = SERVICE_ACCEPT_STOP;
     if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) needed = SERVICE_ACCEPT_PAUSE_CONTINUE;
+    if (control == SERVICE_CONTROL_SHUTDOWN) needed = SERVICE_ACCEPT_SHUTDOWN;
     return (status.dwControlsAccepted & needed) == needed ? ERROR_SUCCESS : ERROR_INVALID_SERVICE_CONTROL;
 }
 

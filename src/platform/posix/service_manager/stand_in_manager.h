@@ -41,9 +41,16 @@ public:
     bool DeleteService(SC_HANDLE service) override;
     bool CloseServiceHandle(SC_HANDLE handle) override;
 
+    // The shut-down control, which no program may send through
+    // ControlService: the system sends it to the running services that accept
+    // it when the machine stops. Needs root and a handle with SERVICE_QUERY_STATUS.
+    bool SendShutdown(SC_HANDLE service, SERVICE_STATUS& status);
+
     struct OpenObject;
 
 private:
+    // Sends a control to the service's dispatcher, once the service's state allows it.
+    bool Deliver(const OpenObject& service, std::uint32_t control, SERVICE_STATUS& status);
     std::shared_ptr<OpenObject> FindService(SC_HANDLE handle, std::uint32_t neededAccess);
     SC_HANDLE OpenHandle(std::wstring_view name, std::uint32_t access);
 
