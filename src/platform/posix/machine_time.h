@@ -14,7 +14,7 @@ std::int64_t MachineRawNanoseconds();
 // Sleeps until CLOCK_MONOTONIC_RAW has advanced by the milliseconds: real
 // time, whatever rate the clock is slewed at. A signal never ends it early.
 void SleepOnMachineClock(std::uint32_t milliseconds);
-// The calendar record of a UTC count in the local time zone.
+// The calendar record of a UTC count in the local time zone; a count below 0 shows as 1601-01-01.
 SYSTEMTIME LocalCalendarOfUtcCount(std::int64_t utcCount);
 
 }  // namespace kairovel::platform
