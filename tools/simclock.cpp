@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -38,9 +39,15 @@ int Usage() {
     return kUsageError;
 }
 
-int Failed(const char* what) {
-    std::fprintf(stderr, "kairovel-simclock: %s failed with error %u (%s)\n", what,
-                 kairovel::platform::GetLastError(), SimulatedClock::DefaultStateFile().string().c_str());
+int Failed(const SimulatedClock& clock, const char* what) {
+    const std::uint32_t error = kairovel::platform::GetLastError();
+    const std::string problem = clock.StateProblem();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "kairovel-simclock: %s failed: the state %s\n", what, problem.c_str());
+    } else {
+        std::fprintf(stderr, "kairovel-simclock: %s failed with error %u (%s)\n", what, error,
+                     SimulatedClock::DefaultStateFile().string().c_str());
+    }
     return 1;
 }
 
@@ -54,7 +61,7 @@ std::optional<double> Number(const char* text) {
 
 int Show(SimulatedClock& clock) {
     SimulatedClock::Reading reading;
-    if (!clock.Read(reading)) return Failed("reading the simulated clock");
+    if (!clock.Read(reading)) return Failed(clock, "reading the simulated clock");
     std::printf("true_error_ms %.3f\ndrift_ppm %.3f\nadjustment %u\nincrement %u\ndisabled %d\n",
                 reading.trueErrorMilliseconds, reading.driftPpm, reading.adjustment, reading.increment,
                 reading.disabled ? 1 : 0);
@@ -77,7 +84,7 @@ int Set(SimulatedClock& clock, int argc, char** argv) {
         else return Usage();
     }
     if (!offset && !drift) return Usage();
-    if (!clock.Configure(offset, drift)) return Failed("setting the simulated clock");
+    if (!clock.Configure(offset, drift)) return Failed(clock, "setting the simulated clock");
     return Show(clock);
 }
 
@@ -89,6 +96,6 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "show" && argc == 2) return Show(clock);
     if (command == "set") return Set(clock, argc, argv);
-    if (command == "reset" && argc == 2) return clock.Reset() ? 0 : Failed("resetting the simulated clock");
+    if (command == "reset" && argc == 2) return clock.Reset() ? 0 : Failed(clock, "resetting the simulated clock");
     return Usage();
 }

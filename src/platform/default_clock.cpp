@@ -10,8 +10,10 @@
 namespace kairovel::platform {
 namespace {
 
+// Never destroyed: worker threads (the TIME server's) read the clock until
+// the process has ended, after the static objects are gone.
 ClockFacility& SimulatedClockOfThisProcess() {
-    static SimulatedClock clock(SimulatedClock::DefaultStateFile());
+    static SimulatedClock& clock = *new SimulatedClock(SimulatedClock::DefaultStateFile());
     return clock;
 }
 

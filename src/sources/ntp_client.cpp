@@ -1,11 +1,11 @@
 #include "sources/ntp_client.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "log/logger.h"
 #include "platform/codepage.h"
+#include "platform/random.h"
 #include "platform/winsock.h"
 
 namespace kairovel {
@@ -20,7 +20,8 @@ constexpr std::uint32_t kLeapAlarm = 3;  // the server's clock is not synchronis
 
 // Datagrams are read whole: a reply longer than the message (NTP extension
 // fields, a MAC) is taken for its first 48 bytes and the rest is let go. 64 KiB
-// holds the largest UDP datagram, so nothing is ever cut or read past.
+// holds the largest UDP datagram, so nothing is ever cut or read past, and a
+// datagram is never mistaken for the start of another.
 constexpr int kLargestDatagramBytes = 65'536;
 
 constexpr std::wstring_view kLeapWords[4] = {
@@ -44,6 +45,44 @@ NtpMessage NtpMessage::FromWire(const std::array<std::uint8_t, kNtpMessageBytes>
         message.words[static_cast<std::size_t>(n)] = platform::ntohl(word);
     }
     return message;
+}
+
+bool NtpMessageFromDatagram(std::span<const std::uint8_t> datagram, NtpMessage& message) {
+    // A message is 48 bytes; a datagram is never joined with the next to make one.
+    const bool holdsWholeMessage = datagram.size() >= kNtpMessageBytes;
+    if (!holdsWholeMessage) return false;
+    std::array<std::uint8_t, kNtpMessageBytes> bytes{};
+    std::memcpy(bytes.data(), datagram.data(), bytes.size());
+    message = NtpMessage::FromWire(bytes);
+    return true;
+}
+
+std::array<std::uint8_t, kNtpMessageBytes> NtpRequestBytes(std::uint64_t requestStamp) {
+    NtpMessage request;
+    request.words[NtpMessage::kHeaderWord] = kRequestHeader;
+    request.words[NtpMessage::kTransmitSecondsWord] = static_cast<std::uint32_t>(requestStamp >> 32);
+    request.words[NtpMessage::kTransmitFractionWord] = static_cast<std::uint32_t>(requestStamp);
+    std::array<std::uint8_t, kNtpMessageBytes> bytes{};
+    for (int n = 0; n < NtpMessage::kWords; ++n) {
+        const std::uint32_t word = platform::htonl(request.words[static_cast<std::size_t>(n)]);
+        std::memcpy(bytes.data() + 4 * n, &word, sizeof word);
+    }
+    return bytes;
+}
+
+std::uint64_t NewNtpRequestStamp() {
+    // From the system's random source: an off-path sender cannot guess the
+    // stamp that its forged reply would have to carry back.
+    std::uint64_t stamp = 0;
+    while (stamp == 0) stamp = platform::UnpredictableNumber();
+    return stamp;
+}
+
+bool NtpReplyAnswers(const NtpMessage& reply, std::uint64_t requestStamp) {
+    // A server copies the request's transmit timestamp into the reply's origin
+    // timestamp (RFC 5905, 8): any other origin answers another request, or none.
+    const bool originIsOurRequest = reply.OriginTimestamp() == requestStamp;
+    return originIsOurRequest;
 }
 
 bool NtpMessageIsUsable(const NtpMessage& message) {
@@ -71,6 +110,16 @@ void NtpTransmitTime(const NtpMessage& message, TimeValue& out) {
     out.Assign(out.Plus(TimeSpan(NtpFractionToMilliseconds(message.TransmitFraction()))));
 }
 
+void TakeNtpTime(const NtpMessage& message, const std::wstring& peer, TimeValue& out) {
+    Log(CurrentLogger(), LevelTrace, L"%s sent NTP message (little-endian): header=0x%08x, transmit_ts=(%u.%u).",
+        peer, message.Header(), message.TransmitSeconds(), message.TransmitFraction());
+    if (!NtpMessageIsUsable(message)) {
+        ReportNtpHeader(message);
+        RaiseError(L"NTP time is not of sufficient quality");
+    }
+    NtpTransmitTime(message, out);
+}
+
 void NtpTimeSource::GetTime(TimeValue& now) {
     const bool broadcast = host_.empty();
     const std::string name = HostNameToAnsi(host_);
@@ -81,54 +130,68 @@ void NtpTimeSource::GetTime(TimeValue& now) {
     BindSocket(socket_, SocketAddress(platform::INADDR_ANY, broadcast ? port : std::uint16_t{0}));
     const Stopwatch exchange;
 
+    std::uint64_t requestStamp = 0;
     if (!broadcast) {
         ConnectSocket(socket_, SocketAddress(ResolveHost(name), port));
-        std::array<std::uint8_t, kNtpMessageBytes> request{};
-        const std::uint32_t header = platform::htonl(kRequestHeader);
-        std::memcpy(request.data(), &header, sizeof header);
-        for (int sent = 0; sent < kNtpMessageBytes;) {
-            const int n = Winsock().send(socket_.Get(), reinterpret_cast<const char*>(request.data()) + sent,
-                                         kNtpMessageBytes - sent, 0);
-            if (n == platform::SOCKET_ERROR) {
-                RaiseError(L"Error %d on sending NTP request", Winsock().WSAGetLastError());
-            }
-            sent += n;
-        }
+        requestStamp = NewNtpRequestStamp();
+        SendRequest(requestStamp);
     }
-
-    // Shorter datagrams are joined until the whole message is in.
-    std::array<std::uint8_t, kNtpMessageBytes> bytes{};
-    std::vector<char> datagram(kLargestDatagramBytes);
     platform::sockaddr_in sender;
-    for (int have = 0; have < kNtpMessageBytes;) {
-        int senderLength = sizeof sender;
-        const int n = Winsock().recvfrom(socket_.Get(), datagram.data(), kLargestDatagramBytes, 0,
-                                         broadcast ? reinterpret_cast<platform::sockaddr*>(&sender) : nullptr,
-                                         broadcast ? &senderLength : nullptr);
-        if (n == platform::SOCKET_ERROR) {
-            RaiseError(L"Error %d on receiving NTP request", Winsock().WSAGetLastError());
-        }
-        if (n == 0) RaiseError(L"NTP server closed socket unexpectedly");
-        const int used = std::min(n, kNtpMessageBytes - have);
-        std::memcpy(bytes.data() + have, datagram.data(), static_cast<std::size_t>(used));
-        have += used;
-    }
+    const NtpMessage message = ReceiveMessage(broadcast, requestStamp, exchange, sender);
     SetDelay(exchange);
 
-    const NtpMessage message = NtpMessage::FromWire(bytes);
     if (broadcast) {
         SetPeerName(platform::AnsiToWide(Winsock().inet_ntoa(sender.sin_addr)));
         SetDelayMilliseconds(0);  // waiting for a broadcast is no network delay
     } else {
         SetPeerName(host_);
     }
-    Log(CurrentLogger(), LevelTrace, L"%s sent NTP message (little-endian): header=0x%08x, transmit_ts=(%u.%u).",
-        GetPeerName(), message.Header(), message.TransmitSeconds(), message.TransmitFraction());
-    if (!NtpMessageIsUsable(message)) {
-        ReportNtpHeader(message);
-        RaiseError(L"NTP time is not of sufficient quality");
+    TakeNtpTime(message, GetPeerName(), now);
+}
+
+void NtpTimeSource::SendRequest(std::uint64_t requestStamp) {
+    const std::array<std::uint8_t, kNtpMessageBytes> request = NtpRequestBytes(requestStamp);
+    for (int sent = 0; sent < kNtpMessageBytes;) {
+        const int n = Winsock().send(socket_.Get(), reinterpret_cast<const char*>(request.data()) + sent,
+                                     kNtpMessageBytes - sent, 0);
+        if (n == platform::SOCKET_ERROR) {
+            RaiseError(L"Error %d on sending NTP request", Winsock().WSAGetLastError());
+        }
+        sent += n;
     }
-    NtpTransmitTime(message, now);
+}
+
+NtpMessage NtpTimeSource::ReceiveMessage(bool broadcast, std::uint64_t requestStamp, const Stopwatch& exchange,
+                                         platform::sockaddr_in& sender) {
+    std::vector<std::uint8_t> datagram(kLargestDatagramBytes);
+    for (;;) {
+        int senderLength = sizeof sender;
+        const int n = Winsock().recvfrom(socket_.Get(), reinterpret_cast<char*>(datagram.data()),
+                                         kLargestDatagramBytes, 0,
+                                         broadcast ? reinterpret_cast<platform::sockaddr*>(&sender) : nullptr,
+                                         broadcast ? &senderLength : nullptr);
+        if (n == platform::SOCKET_ERROR) {
+            RaiseError(L"Error %d on receiving NTP request", Winsock().WSAGetLastError());
+        }
+        if (n == 0) RaiseError(L"NTP server closed socket unexpectedly");
+        const std::wstring from =
+            broadcast ? platform::AnsiToWide(Winsock().inet_ntoa(sender.sin_addr)) : host_;
+        NtpMessage message;
+        if (!NtpMessageFromDatagram(std::span(datagram.data(), static_cast<std::size_t>(n)), message)) {
+            Log(CurrentLogger(), LevelTrace, L"Ignored a datagram of %d bytes from %s: an NTP message has %d.", n,
+                from, kNtpMessageBytes);
+        } else if (!broadcast && !NtpReplyAnswers(message, requestStamp)) {
+            Log(CurrentLogger(), LevelTrace, L"Ignored an NTP message from %s that does not answer this request.",
+                from);
+        } else {
+            return message;
+        }
+        // The wait goes on for what is left of the one time-out.
+        const std::int64_t leftMilliseconds =
+            std::int64_t{kNtpReceiveTimeoutMilliseconds} - exchange.ElapsedMicroseconds() / 1000;
+        if (leftMilliseconds <= 0) RaiseError(L"Error %d on receiving NTP request", static_cast<int>(platform::WSAETIMEDOUT));
+        SetReceiveTimeout(socket_, static_cast<std::uint32_t>(leftMilliseconds));
+    }
 }
 
 }  // namespace kairovel

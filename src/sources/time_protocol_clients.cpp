@@ -16,17 +16,24 @@ std::uint32_t WireWord(const char (&bytes)[kTimeProtocolMessageBytes]) {
     return word;
 }
 
-// Every byte of a TIME reply is part of the count: a reply cut short would
-// give a time that is wrong by years, so only a whole one is used.
-void RequireWholeMessage(int received) {
-    const bool isWholeMessage = received == kTimeProtocolMessageBytes;
-    if (!isWholeMessage) {
-        RaiseError(L"Data received from remote machine is invalid. Received %u instead of 4 bytes.",
-                   static_cast<std::uint32_t>(received));
-    }
+std::span<const std::uint8_t> Received(const char (&bytes)[kTimeProtocolMessageBytes], int received) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::size_t>(received)};
 }
 
 }  // namespace
+
+std::uint32_t TimeReplySeconds(std::span<const std::uint8_t> reply) {
+    // RFC 868: the reply is the 32-bit count alone; a reply cut short would give
+    // a time that is wrong by years.
+    const bool isWholeMessage = reply.size() == kTimeProtocolMessageBytes;
+    if (!isWholeMessage) {
+        RaiseError(L"Data received from remote machine is invalid. Received %u instead of 4 bytes.",
+                   static_cast<std::uint32_t>(reply.size()));
+    }
+    std::uint32_t wire = 0;
+    std::memcpy(&wire, reply.data(), sizeof wire);
+    return platform::ntohl(wire);
+}
 
 TcpTimeSource::TcpTimeSource(const std::wstring& host) {
     const std::string name = HostNameToAnsi(host);
@@ -49,8 +56,7 @@ void TcpTimeSource::GetTime(TimeValue& now) {
         RaiseError(L"Could not receive data on socket. Error %d occurred during recv call.",
                    Winsock().WSAGetLastError());
     }
-    RequireWholeMessage(received);
-    TimeFromSeconds1900(platform::ntohl(WireWord(reply)), now);
+    TimeFromSeconds1900(TimeReplySeconds(Received(reply, received)), now);
     Log(CurrentLogger(), LevelTrace, L"%s sent TIME message (in network byte-order) %u after %I64d msecs.",
         GetPeerName(), WireWord(reply), GetDelay().Milliseconds());
 }
@@ -74,8 +80,7 @@ void UdpTimeSource::GetTime(TimeValue& now) {
         RaiseError(L"Error %d on receiving UDP Time request", Winsock().WSAGetLastError());
     }
     if (received == 0) RaiseError(L"Time server closed UDP socket unexpectedly");
-    RequireWholeMessage(received);
-    TimeFromSeconds1900(platform::ntohl(WireWord(reply)), now);
+    TimeFromSeconds1900(TimeReplySeconds(Received(reply, received)), now);
     Log(CurrentLogger(), LevelTrace, L"%s sent UDP TIME message (in network byte-order) %u after %I64d msecs.",
         host_, WireWord(reply), GetDelay().Milliseconds());
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "platform/winsock.h"
@@ -19,6 +20,12 @@ namespace kairovel {
 // Both clients give up on a server that does not answer within this time.
 inline constexpr std::uint32_t kTimeProtocolReceiveTimeoutMilliseconds = 60'000;
 inline constexpr int kTimeProtocolMessageBytes = 4;
+
+// The seconds count of the reply that one receive brought. Every byte of a
+// TIME reply is part of the count, so only a whole one is used: raises "Data
+// received from remote machine is invalid. Received %u instead of 4 bytes."
+// for any other length.
+std::uint32_t TimeReplySeconds(std::span<const std::uint8_t> reply);
 
 class TcpTimeSource final : public TimeSource {
 public:

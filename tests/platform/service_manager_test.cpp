@@ -284,6 +284,22 @@ TEST_F(ServiceManagerTest, AUserWhoIsNoAdministratorMayQueryButNotControl) {
     manager.CloseServiceHandle(service);
 }
 
+TEST_F(ServiceManagerTest, ARecordOthersMayWriteIsRefused) {
+    const SC_HANDLE service = Create();
+    ASSERT_TRUE(Start(service));
+    ASSERT_EQ(WaitFor(service, SERVICE_RUNNING).dwCurrentState, SERVICE_RUNNING);
+    // Whoever may write the record may name any process as the service's, for root to control or end.
+    const std::filesystem::path record = root.path() / "service-manager" / "KAIROVELTEST" / "record";
+    std::filesystem::permissions(record, std::filesystem::perms(0666));
+    SERVICE_STATUS status;
+    EXPECT_FALSE(manager.QueryServiceStatus(service, status));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    std::filesystem::permissions(record, std::filesystem::perms(0644));
+    EXPECT_EQ(Control(service, SERVICE_CONTROL_STOP), 0u);
+    EXPECT_EQ(WaitFor(service, SERVICE_STOPPED).dwCurrentState, SERVICE_STOPPED);
+    manager.CloseServiceHandle(service);
+}
+
 TEST(ServiceDispatcher, AProcessTheManagerDidNotStartCannotConnect) {
     const SERVICE_TABLE_ENTRYW table[] = {{kName, [](std::uint32_t, wchar_t**) {}}, {nullptr, nullptr}};
     EXPECT_FALSE(ServiceDispatcher().StartServiceCtrlDispatcherW(table));

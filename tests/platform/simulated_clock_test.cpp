@@ -93,6 +93,34 @@ TEST(SimulatedClockModel, StateTextRoundTripsAndRefusesDamage) {
     EXPECT_FALSE(SimulatedClockModel::Parse(badNumber));
 }
 
+TEST(SimulatedClockModel, StateOutsideTheModelsRangeIsRefusedWithItsReason) {
+    const auto problemOf = [](const std::string& text) {
+        std::string problem;
+        EXPECT_FALSE(SimulatedClockModel::Parse(text, problem)) << text;
+        return problem;
+    };
+    const auto state = [](const std::string& machine, const std::string& clock, const std::string& rest) {
+        return "kairovel-simulated-clock 1\nmachine " + machine + "\nclock " + clock + "\n" + rest;
+    };
+    const std::string usual = "drift_ppm 0\nincrement 100000\nadjustment 1\ndisabled 0\n";
+    // Extreme counts once overflowed the calendar conversion of every read.
+    EXPECT_EQ(problemOf(state("9223372036854775807", "-9223372036854775808", "drift_ppm 0\nincrement 1\n"
+                                                                              "adjustment 1\ndisabled 0\n")),
+              "clock is out of range");
+    EXPECT_EQ(problemOf(state("-1", "0", usual)), "machine is out of range");
+    EXPECT_EQ(problemOf(state("0", "0", "drift_ppm nan\nincrement 100000\nadjustment 1\ndisabled 0\n")),
+              "drift_ppm is out of range");
+    EXPECT_EQ(problemOf(state("0", "0", "drift_ppm 0\nincrement 1\nadjustment 1\ndisabled 0\n")),
+              "increment is out of range");
+    EXPECT_EQ(problemOf(state("0", "0", "drift_ppm 0\nincrement 100000\nadjustment -1\ndisabled 0\n")),
+              "adjustment is out of range");
+    EXPECT_EQ(problemOf(state("0", "0", usual + "clock 5\n")), "clock is given twice");
+    EXPECT_EQ(problemOf(state("0", "0", usual + "owner root\n")), "it has an unknown field");
+    EXPECT_EQ(problemOf(state("0", "0", usual + std::string(5000, '#'))),
+              "it is larger than any state of a simulated clock");
+    EXPECT_TRUE(SimulatedClockModel::Parse(state("0", "9223372036854775807", usual)));  // the ends of the range
+}
+
 TEST(DriftingCounter, RunsAtTheOscillatorRateAndNeverBackwards) {
     DriftingCounter counter;
     EXPECT_EQ(counter.Read(1'000'000'000, 0.0), 1'000'000'000);
@@ -285,7 +313,7 @@ TEST_F(SimulatedClockTest, ConcurrentChangesOfTwoProcessesAreAllKept) {
     }
 }
 
-TEST_F(SimulatedClockTest, DamagedStateIsReportedAndNeverOverwritten) {
+TEST_F(SimulatedClockTest, DamagedStateIsRefusedAndNeverOverwritten) {
     WriteFileBytes(StatePath(), "not a clock\n");
     std::uint32_t adjustment = 0;
     std::uint32_t increment = 0;
@@ -295,9 +323,21 @@ TEST_F(SimulatedClockTest, DamagedStateIsReportedAndNeverOverwritten) {
     EXPECT_FALSE(clock_.SetSystemTimeAdjustment(99950, false));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
     EXPECT_EQ(ReadFileBytes(StatePath()), "not a clock\n");
-    SYSTEMTIME now;
-    clock_.GetSystemTime(now);  // reads as the machine's clock meanwhile
-    EXPECT_GE(now.wYear, 2024);
+    EXPECT_EQ(clock_.StateProblem(), StatePath().string() + ": its first line is not \"kairovel-simulated-clock 1\"");
+    // A read cannot fail, and must not go on with another clock: it ends the process and says why.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            SYSTEMTIME now;
+            clock_.GetSystemTime(now);
+        },
+        ::testing::ExitedWithCode(1), "The simulated clock's state .*simulated-clock.state is refused: its first line");
+    EXPECT_EXIT(
+        {
+            std::int64_t count = 0;
+            clock_.QueryPerformanceCounter(count);
+        },
+        ::testing::ExitedWithCode(1), "is refused");
 
     ASSERT_TRUE(clock_.Reset());
     EXPECT_FALSE(std::filesystem::exists(StatePath()));

@@ -1,11 +1,13 @@
 #include <gmock/gmock.h>
 
 #include "platform/facility.h"
+#include "platform/sim/simulated_clock.h"
 #include "sources/time_protocol_clients.h"
 #include "support/loopback.h"
 #include "support/raised.h"
 #include "support/wide_regex.h"
 #include "support/recording_logger.h"
+#include "support/temporary_directory.h"
 #include "support/winsock_doubles.h"
 
 namespace kairovel {
@@ -122,6 +124,17 @@ TEST(UdpTimeSource, NoServerAndSilentServerFailWithTheirCodes) {
     testing::ScriptedUdpServer silent(kTimePort, {});
     EXPECT_EQ(RaisedText(UdpText), L"Error 10060 on receiving UDP Time request");
     EXPECT_THAT(shortTimeout.Asked(), ElementsAre(60'000u));
+}
+
+TEST(UdpTimeSource, AResetIsReportedWithItsOwnCodeAcrossTheClockRead) {
+    // The client reads the clock for the delay between the failed receive and
+    // its question for the code; on a simulated clock that read goes through a
+    // state file, and must leave the code alone as Windows' clock reads do.
+    const testing::TemporaryDirectory root;
+    platform::SimulatedClock clock(root.path() / "simulated-clock.state");
+    ASSERT_TRUE(clock.Configure(250.0, 12.0));
+    const platform::ScopedFacility<platform::ClockFacility> useClock(clock);
+    EXPECT_EQ(RaisedText(UdpText), L"Error 10054 on receiving UDP Time request");
 }
 
 }  // namespace

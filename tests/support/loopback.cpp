@@ -90,8 +90,8 @@ void ScriptedTcpServer::Serve() {
     for (const int fd : held) ::close(fd);
 }
 
-ScriptedUdpServer::ScriptedUdpServer(std::uint16_t port, std::vector<std::string> replies)
-    : replies_(std::move(replies)) {
+ScriptedUdpServer::ScriptedUdpServer(std::uint16_t port, std::vector<std::string> replies, bool copyNtpOrigin)
+    : replies_(std::move(replies)), copyNtpOrigin_(copyNtpOrigin) {
     socket_ = BoundSocket(SOCK_DGRAM, port);
     MakeStopPipe(stopPipe_);
     thread_ = std::thread([this] { Serve(); });
@@ -126,7 +126,14 @@ void ScriptedUdpServer::Serve() {
             const std::lock_guard<std::mutex> lock(mutex_);
             requests_.emplace_back(buffer, static_cast<std::size_t>(n));
         }
-        for (const std::string& reply : replies_) {
+        constexpr std::size_t kOrigin = 24;
+        constexpr std::size_t kTransmit = 40;
+        constexpr std::size_t kStampBytes = 8;
+        for (std::string reply : replies_) {
+            if (copyNtpOrigin_ && n >= static_cast<ssize_t>(kTransmit + kStampBytes) &&
+                reply.size() >= kOrigin + kStampBytes && reply.compare(kOrigin, kStampBytes, std::string(kStampBytes, '\0')) == 0) {
+                reply.replace(kOrigin, kStampBytes, buffer + kTransmit, kStampBytes);
+            }
             ::sendto(socket_, reply.data(), reply.size(), 0, reinterpret_cast<const sockaddr*>(&from), fromLength);
         }
     }
@@ -224,10 +231,13 @@ std::string TimeReplyBytes(std::uint32_t seconds) {
 }
 
 std::string NtpMessageBytes(std::uint8_t first, std::uint8_t stratum, std::uint32_t transmitSeconds,
-                            std::uint32_t transmitFraction) {
+                            std::uint32_t transmitFraction, std::uint64_t origin) {
     std::string message(48, '\0');
     message[0] = static_cast<char>(first);
     message[1] = static_cast<char>(stratum);
+    const std::uint32_t originWords[2] = {htonl(static_cast<std::uint32_t>(origin >> 32)),
+                                          htonl(static_cast<std::uint32_t>(origin))};
+    std::memcpy(message.data() + 24, originWords, sizeof originWords);
     const std::uint32_t seconds = htonl(transmitSeconds);
     const std::uint32_t fraction = htonl(transmitFraction);
     std::memcpy(message.data() + 40, &seconds, 4);

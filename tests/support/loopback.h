@@ -41,10 +41,13 @@ private:
 };
 
 // A UDP server on 127.0.0.1 that answers every datagram it receives with the
-// datagrams of replies, in order (with none, it never answers).
+// datagrams of replies, in order (with none, it never answers). With
+// copyNtpOrigin, it answers as an NTP server does: the request's transmit
+// timestamp goes into the origin timestamp of every reply that leaves it 0
+// (a reply with an origin of its own keeps it: a forgery or a stale reply).
 class ScriptedUdpServer {
 public:
-    ScriptedUdpServer(std::uint16_t port, std::vector<std::string> replies);
+    ScriptedUdpServer(std::uint16_t port, std::vector<std::string> replies, bool copyNtpOrigin = false);
     ~ScriptedUdpServer();
     ScriptedUdpServer(const ScriptedUdpServer&) = delete;
     ScriptedUdpServer& operator=(const ScriptedUdpServer&) = delete;
@@ -58,6 +61,7 @@ private:
     int socket_ = -1;
     int stopPipe_[2] = {-1, -1};
     std::vector<std::string> replies_;
+    bool copyNtpOrigin_;
     std::mutex mutex_;
     std::vector<std::string> requests_;
     std::thread thread_;
@@ -95,9 +99,9 @@ void CloseDescriptor(int fd);
 
 // The 4 bytes of a TIME reply for a seconds count.
 std::string TimeReplyBytes(std::uint32_t seconds);
-// A 48-byte NTP message with the given first byte, stratum and transmit time.
+// A 48-byte NTP message with the given first byte, stratum, transmit time and origin timestamp.
 std::string NtpMessageBytes(std::uint8_t first, std::uint8_t stratum, std::uint32_t transmitSeconds,
-                            std::uint32_t transmitFraction);
+                            std::uint32_t transmitFraction, std::uint64_t origin = 0);
 // The NTP time now: seconds since 1900 and a fraction of 2^-32 s.
 std::pair<std::uint32_t, std::uint32_t> NtpTimeNow();
 

@@ -54,7 +54,9 @@ void SleepOnMachineClock(std::uint32_t milliseconds) {
 }
 
 SYSTEMTIME LocalCalendarOfUtcCount(std::int64_t utcCount) {
-    std::int64_t sinceEpoch = utcCount - kEpoch;
+    // A count before 1601 shows as 1601, as FILETIME counts go no further back.
+    const std::int64_t count = utcCount < 0 ? 0 : utcCount;
+    std::int64_t sinceEpoch = count - kEpoch;
     std::int64_t seconds = sinceEpoch / kUnitsPerSecond;
     std::int64_t rest = sinceEpoch % kUnitsPerSecond;
     if (rest < 0) {  // floor, so that instants before 1970 keep a positive fraction

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/state_folder.h"
 
 namespace kairovel::platform {
 namespace {
@@ -147,15 +148,11 @@ void RegistryDatabase::End() {
     inTransaction_ = false;
 }
 
-LSTATUS RegistryDatabase::Open(bool creating) {
-    if (creating && !file_.parent_path().empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(file_.parent_path(), error);
-        if (error) return WindowsErrorFromErrno(error.value());
-    }
-    // Opened for reading and writing where the file allows it, for reading otherwise.
-    const int flags = SQLITE_OPEN_READWRITE | (creating ? SQLITE_OPEN_CREATE : 0);
-    if (const int result = sqlite3_open_v2(file_.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
+LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating) {
+    // Opened for reading and writing where the file allows it, for reading
+    // otherwise; SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (creating ? SQLITE_OPEN_CREATE : 0);
+    if (const int result = sqlite3_open_v2(file.c_str(), &connection_, flags, nullptr); result != SQLITE_OK) {
         const LSTATUS status = Fail(result);
         Close();
         return status;
@@ -165,30 +162,59 @@ LSTATUS RegistryDatabase::Open(bool creating) {
         std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
     sqlite3_busy_timeout(connection_, static_cast<int>(timeout));
     struct stat info {};
-    if (::stat(file_.c_str(), &info) == 0) {
+    if (::stat(file.c_str(), &info) == 0) {
         opened_ = FileIdentity{info.st_dev, info.st_ino, info.st_mode, info.st_uid, info.st_gid};
     }
     return ERROR_SUCCESS;
+}
+
+// The database and the files SQLite keeps beside it (its journal, write-ahead
+// log and shared memory) are state: each may be missing, but one that is there
+// must be a trusted file, and the folder a trusted one (state_folder.h).
+LSTATUS RegistryDatabase::FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const {
+    std::filesystem::path folder;
+    std::string problem;
+    const LSTATUS status = OpenStateFolder(file_.parent_path(), creating, folder, problem);
+    exists = false;
+    if (!creating && (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    file = folder / file_.filename();
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+        std::filesystem::path path = file;
+        path += companion;
+        if (const LSTATUS checked = CheckStateFile(path, problem); checked != ERROR_SUCCESS) return checked;
+    }
+    std::error_code error;
+    exists = std::filesystem::exists(file, error);
+    return error ? WindowsErrorFromErrno(error.value()) : ERROR_SUCCESS;
 }
 
 LSTATUS RegistryDatabase::Begin(Purpose purpose) {
     End();
     writing_ = purpose != Purpose::Read;
     empty_ = false;
+    // Checked at every call: the folder or the files may have changed hands since the last.
+    std::filesystem::path file;
+    bool exists = false;
+    if (const LSTATUS status = FindTrustedFile(purpose == Purpose::Write, file, exists); status != ERROR_SUCCESS) {
+        Close();
+        return status;
+    }
     struct stat info {};
-    if (::stat(file_.c_str(), &info) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) return WindowsErrorFromErrno(errno);
+    if (!exists) {
         Close();  // removed since: what the connection has open is gone
         if (purpose != Purpose::Write) {
             empty_ = true;
             return ERROR_SUCCESS;
         }
+    } else if (::stat(file.c_str(), &info) != 0) {
+        return WindowsErrorFromErrno(errno);
     } else if (connection_ != nullptr &&
                !(opened_ == FileIdentity{info.st_dev, info.st_ino, info.st_mode, info.st_uid, info.st_gid})) {
         Close();  // replaced, or its permissions changed: open what is there now, with the rights we have now
     }
     if (connection_ == nullptr) {
-        if (const LSTATUS status = Open(purpose == Purpose::Write); status != ERROR_SUCCESS) return status;
+        if (const LSTATUS status = Open(file, purpose == Purpose::Write); status != ERROR_SUCCESS) return status;
     }
     if (writing_) {
         if (const LSTATUS status = PrepareForWriting(); status != ERROR_SUCCESS) return status;

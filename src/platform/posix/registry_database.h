@@ -69,6 +69,8 @@ public:
     // Begins the call's transaction, (re)opening the file when needed. Reading
     // or changing a file that does not exist yet finds an empty registry and
     // creates nothing; writing creates the file (and its folder) on first use.
+    // The folder and the files are state (state_folder.h): an untrusted one
+    // fails with ERROR_ACCESS_DENIED, and a link is never followed.
     LSTATUS Begin(Purpose purpose);
     LSTATUS Commit();
     // Ends the call: rolls back whatever was not committed.
@@ -102,7 +104,10 @@ private:
         friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
     };
 
-    LSTATUS Open(bool creating);
+    // The database file in its checked folder, and whether it exists; a read
+    // of a registry whose folder is missing finds nothing and fails not.
+    LSTATUS FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const;
+    LSTATUS Open(const std::filesystem::path& file, bool creating);
     void Close();
     LSTATUS PrepareForWriting();
     LSTATUS Execute(const char* sql);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,10 +10,14 @@
 
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/state_folder.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
 namespace {
+
+// Readable by every user (a status query runs as anyone), writable by the owner alone.
+constexpr mode_t kStateFileMode = 0644;
 
 bool FailWith(int error) {
     SetLastError(WindowsErrorFromErrno(error));
@@ -35,7 +40,13 @@ private:
     int descriptor_;
 };
 
-bool ReadAll(int descriptor, std::string& out) {
+bool FailWithCode(std::uint32_t code) {
+    SetLastError(code);
+    return false;
+}
+
+// Reads to the end, but no more than limit bytes: a larger file is no state.
+bool ReadAll(int descriptor, std::size_t limit, std::string& out, std::string& problem) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(descriptor, buffer, sizeof buffer);
@@ -43,6 +54,10 @@ bool ReadAll(int descriptor, std::string& out) {
         if (n < 0) return FailWith(errno);
         if (n == 0) return true;
         out.append(buffer, static_cast<std::size_t>(n));
+        if (out.size() > limit) {
+            problem = "it is larger than any state";
+            return FailWithCode(ERROR_INVALID_DATA);
+        }
     }
 }
 
@@ -61,7 +76,7 @@ bool WriteAll(int descriptor, const std::string& text) {
 class ExclusiveLock {
 public:
     explicit ExclusiveLock(const std::filesystem::path& path)
-        : descriptor_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        : descriptor_(OpenStateFile(path, O_RDWR | O_CREAT, kStateFileMode, problem_)) {
         if (!descriptor_.valid()) {
             error_ = errno;
             return;
@@ -84,6 +99,7 @@ public:
     int error() const { return error_; }
 
 private:
+    std::string problem_;  // reported by OpenStateFile
     Descriptor descriptor_;
     bool held_ = false;
     int error_ = 0;
@@ -91,44 +107,75 @@ private:
 
 }  // namespace
 
-SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {
-    lockPath_ = path_;
-    lockPath_ += ".lock";
+SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+std::uint32_t SharedStateFile::Folder(bool create, std::filesystem::path& folder, std::string& problem) const {
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        struct stat info {};
+        const bool stillThere = !create || (trustedFolder_ && ::lstat(trustedFolder_->c_str(), &info) == 0 &&
+                                            S_ISDIR(info.st_mode));
+        if (trustedFolder_ && stillThere) {
+            folder = *trustedFolder_;
+            problem.clear();
+            return ERROR_SUCCESS;
+        }
+    }
+    const std::uint32_t status = OpenStateFolder(path_.parent_path(), create, folder, problem);
+    if (status == ERROR_SUCCESS) {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        trustedFolder_ = folder;
+    }
+    return status;
 }
 
 bool SharedStateFile::Read(std::optional<std::string>& content) const {
+    std::string ignored;
+    return Read(content, ignored);
+}
+
+bool SharedStateFile::Read(std::optional<std::string>& content, std::string& problem) const {
     content.reset();
-    const Descriptor file(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+    std::filesystem::path folder;
+    const std::uint32_t status = Folder(false, folder, problem);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return true;  // no folder: no state yet
+    if (status != ERROR_SUCCESS) return FailWithCode(status);
+    const Descriptor file(OpenStateFile(folder / path_.filename(), O_RDONLY, 0, problem));
     if (!file.valid()) return errno == ENOENT ? true : FailWith(errno);
     std::string text;
-    if (!ReadAll(file.get(), text)) return false;
+    if (!ReadAll(file.get(), kLargestContentBytes, text, problem)) return false;
     content = std::move(text);
     return true;
 }
 
 bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>& content)>& change) const {
-    std::error_code ignored;
-    std::filesystem::create_directories(path_.parent_path(), ignored);
-    const ExclusiveLock lock(lockPath_);
+    std::filesystem::path folder;
+    std::string problem;
+    if (const std::uint32_t status = Folder(true, folder, problem); status != ERROR_SUCCESS) {
+        return FailWithCode(status);
+    }
+    const std::filesystem::path file = folder / path_.filename();
+    std::filesystem::path lockFile = file;
+    lockFile += ".lock";
+    const ExclusiveLock lock(lockFile);
     if (!lock.held()) return FailWith(lock.error());
 
     std::optional<std::string> content;
     if (!Read(content)) return false;
     if (!change(content)) return true;
     if (!content) {
-        if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return FailWith(errno);
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT) return FailWith(errno);
         return true;
     }
 
-    std::filesystem::path temporary = path_;
-    temporary += ".tmp." + std::to_string(::getpid());
+    std::filesystem::path temporary;
     bool written = false;
     {
-        const Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!file.valid()) return FailWith(errno);
-        written = WriteAll(file.get(), *content);
+        const Descriptor created(CreateTemporaryBeside(file, kStateFileMode, temporary));
+        if (!created.valid()) return FailWith(errno);
+        written = WriteAll(created.get(), *content);
     }
-    if (written && ::rename(temporary.c_str(), path_.c_str()) == 0) return true;
+    if (written && ::rename(temporary.c_str(), file.c_str()) == 0) return true;
     const int error = errno;
     ::unlink(temporary.c_str());
     return written ? FailWith(error) : false;

@@ -54,12 +54,12 @@ constexpr int kSocketError = SO_ERROR;
 #undef ntohl
 
 #include "platform/last_error.h"
+#include "platform/posix/bsd_winsock.h"
 #include "platform/winsock.h"
 
 namespace kairovel::platform {
 namespace {
 
-constexpr int kConnectTimeoutMilliseconds = 21'000;  // what Windows waits for a SYN to be answered
 constexpr int kSockaddrInLength = 16;
 constexpr std::uint16_t kHighestVersion = 0x0202;  // Windows Sockets 2.2
 
@@ -181,6 +181,8 @@ thread_local char dottedText[16];
 
 class PosixWinsock final : public WinsockFacility {
 public:
+    explicit PosixWinsock(std::chrono::milliseconds connectTimeout) : connectTimeout_(connectTimeout) {}
+
     int WSAStartup(std::uint16_t versionRequested, WSADATA& data) override {
         const int major = versionRequested & 0xFF;
         const int minor = versionRequested >> 8;
@@ -466,9 +468,9 @@ private:
 
     // Waits for a connect in progress; 0 when it is made, else the Winsock error.
     // The wait ends at one deadline, however often a signal interrupts it.
-    static int AwaitConnection(int fd) {
+    int AwaitConnection(int fd) const {
         using std::chrono::steady_clock;
-        const auto deadline = steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMilliseconds);
+        const auto deadline = steady_clock::now() + connectTimeout_;
         pollfd entry{fd, POLLOUT, 0};
         int ready = 0;
         do {
@@ -483,15 +485,20 @@ private:
         return error == 0 ? 0 : WinsockErrorFromErrno(error);
     }
 
+    const std::chrono::milliseconds connectTimeout_;
     std::mutex mutex_;
     int startups_ = 0;
 };
 
 }  // namespace
 
+std::unique_ptr<WinsockFacility> MakeBsdWinsock(std::chrono::milliseconds connectTimeout) {
+    return std::make_unique<PosixWinsock>(connectTimeout);
+}
+
 template <>
 WinsockFacility& DefaultFacility<WinsockFacility>() {
-    static PosixWinsock winsock;
+    static PosixWinsock winsock(kWindowsConnectTimeout);
     return winsock;
 }
 

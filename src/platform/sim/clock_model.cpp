@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <map>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double kPartsPerMillion = 1e-6;
 constexpr std::string_view kHeader = "kairovel-simulated-clock 1";
+constexpr std::string_view kFieldNames[] = {"machine", "clock", "drift_ppm", "increment", "adjustment", "disabled"};
 
 // elapsed x factor, rounded and held far inside what an int64 count holds
 // (4e18 units are 12,000 years: no meaningful clock gets there).
@@ -118,6 +120,16 @@ std::string SimulatedClockModel::Serialize() const {
 }
 
 std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view text) {
+    std::string ignored;
+    return Parse(text, ignored);
+}
+
+std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view text, std::string& problem) {
+    const auto refuse = [&problem](std::string why) -> std::optional<SimulatedClockModel> {
+        problem = std::move(why);
+        return std::nullopt;
+    };
+    if (text.size() > kLargestStateBytes) return refuse("it is larger than any state of a simulated clock");
     std::map<std::string_view, std::string_view> fields;
     bool headerSeen = false;
     while (!text.empty()) {
@@ -125,27 +137,45 @@ std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view t
         const std::string_view line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
         if (!headerSeen) {
-            if (line != kHeader) return std::nullopt;
+            if (line != kHeader) return refuse("its first line is not \"" + std::string(kHeader) + "\"");
             headerSeen = true;
             continue;
         }
         const std::size_t blank = line.find(' ');
-        if (blank == std::string_view::npos) return std::nullopt;
-        fields[line.substr(0, blank)] = line.substr(blank + 1);
+        if (blank == std::string_view::npos) return refuse("a line is not \"<name> <value>\"");
+        const std::string_view name = line.substr(0, blank);
+        if (std::find(std::begin(kFieldNames), std::end(kFieldNames), name) == std::end(kFieldNames)) {
+            return refuse("it has an unknown field");
+        }
+        if (!fields.emplace(name, line.substr(blank + 1)).second) return refuse(std::string(name) + " is given twice");
     }
+    if (!headerSeen) return refuse("it is empty");
+    for (const std::string_view name : kFieldNames) {
+        if (!fields.contains(name)) return refuse(std::string(name) + " is missing");
+    }
+
+    // Each field is a number of its type, within the range this model ever writes.
     SimulatedClockModel model;
     int disabled = 0;
-    const bool complete = headerSeen && ParseNumber(fields["machine"], model.machineAtReference_) &&
-                          ParseNumber(fields["clock"], model.clockAtReference_) &&
-                          ParseNumber(fields["drift_ppm"], model.driftPpm_) &&
-                          ParseNumber(fields["increment"], model.increment_) &&
-                          ParseNumber(fields["adjustment"], model.adjustment_) &&
-                          ParseNumber(fields["disabled"], disabled);
-    if (!complete || model.increment_ == 0 || !(std::fabs(model.driftPpm_) <= kLargestDriftPpm) ||
-        (disabled != 0 && disabled != 1)) {
-        return std::nullopt;
+    const auto bad = [&](std::string_view name) { return refuse(std::string(name) + " is out of range"); };
+    // Counts are FILETIME counts as Windows converts them: 0 (1601) to 2^63 - 1.
+    if (!ParseNumber(fields["machine"], model.machineAtReference_) || model.machineAtReference_ < 0) {
+        return bad("machine");
     }
+    if (!ParseNumber(fields["clock"], model.clockAtReference_) || model.clockAtReference_ < 0) return bad("clock");
+    // fabs(NaN) <= limit is false: NaN and the infinities are refused with the rest.
+    if (!ParseNumber(fields["drift_ppm"], model.driftPpm_) || !(std::fabs(model.driftPpm_) <= kLargestDriftPpm)) {
+        return bad("drift_ppm");
+    }
+    // The increment is the clocks' one interrupt period; no other was ever written.
+    if (!ParseNumber(fields["increment"], model.increment_) || model.increment_ != kNominalIncrement) {
+        return bad("increment");
+    }
+    // Any 32-bit adjustment is one that SetSystemTimeAdjustment takes.
+    if (!ParseNumber(fields["adjustment"], model.adjustment_)) return bad("adjustment");
+    if (!ParseNumber(fields["disabled"], disabled) || (disabled != 0 && disabled != 1)) return bad("disabled");
     model.disabled_ = disabled == 1;
+    problem.clear();
     return model;
 }
 

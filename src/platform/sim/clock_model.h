@@ -54,9 +54,15 @@ public:
     std::uint32_t adjustment() const { return disabled_ ? increment_ : adjustment_; }
     bool disabled() const { return disabled_; }
 
-    // A text of named lines, and back; Parse refuses anything incomplete.
+    // The state text is far smaller; a larger one is no state.
+    static constexpr std::size_t kLargestStateBytes = 4096;
+
+    // A text of named lines, and back. Parse refuses anything but what
+    // Serialize writes: a field missing, unknown, repeated, or out of the
+    // range this model keeps; problem then says what is wrong.
     std::string Serialize() const;
     static std::optional<SimulatedClockModel> Parse(std::string_view text);
+    static std::optional<SimulatedClockModel> Parse(std::string_view text, std::string& problem);
 
 private:
     void MoveReferenceTo(std::int64_t machineNow);

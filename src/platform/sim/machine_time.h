@@ -18,7 +18,7 @@ std::int64_t MachineRawNanoseconds();
 // Sleeps until the oscillator has advanced by the milliseconds: real time,
 // whatever rate the clock is slewed at. A signal never ends it early.
 void SleepOnMachineClock(std::uint32_t milliseconds);
-// The calendar record of a UTC count in the local time zone.
+// The calendar record of a UTC count in the local time zone; a count below 0 shows as 1601-01-01.
 SYSTEMTIME LocalCalendarOfUtcCount(std::int64_t utcCount);
 
 }  // namespace kairovel::platform

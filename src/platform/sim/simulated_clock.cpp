@@ -1,6 +1,8 @@
 #include "platform/sim/simulated_clock.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
@@ -13,6 +15,8 @@ namespace {
 
 constexpr auto kUnitsPerMillisecond = static_cast<std::int64_t>(kFileTimeUnitsPerMillisecond);
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+// The exit code of a process whose simulated clock has no state it can use.
+constexpr int kRefusedStateExitCode = 1;
 
 }  // namespace
 
@@ -20,14 +24,17 @@ std::filesystem::path SimulatedClock::DefaultStateFile() { return StateRoot() / 
 
 SimulatedClock::SimulatedClock(std::filesystem::path stateFile) : file_(std::move(stateFile)) {}
 
-bool SimulatedClock::Load(std::int64_t machineNow, SimulatedClockModel& model) const {
+bool SimulatedClock::Load(std::int64_t machineNow, SimulatedClockModel& model, std::string& problem) const {
     std::optional<std::string> content;
-    if (!file_.Read(content)) return false;
+    if (!file_.Read(content, problem)) {
+        if (problem.empty()) problem = "it cannot be read (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
     if (!content) {
         model = SimulatedClockModel(machineNow);
         return true;
     }
-    std::optional<SimulatedClockModel> parsed = SimulatedClockModel::Parse(*content);
+    std::optional<SimulatedClockModel> parsed = SimulatedClockModel::Parse(*content, problem);
     if (!parsed) {
         SetLastError(ERROR_INVALID_DATA);
         return false;
@@ -36,10 +43,29 @@ bool SimulatedClock::Load(std::int64_t machineNow, SimulatedClockModel& model) c
     return true;
 }
 
-SimulatedClockModel SimulatedClock::LoadOrMachine(std::int64_t machineNow) const {
+bool SimulatedClock::Load(std::int64_t machineNow, SimulatedClockModel& model) const {
+    std::string ignored;
+    return Load(machineNow, model, ignored);
+}
+
+SimulatedClockModel SimulatedClock::LoadOrEnd(std::int64_t machineNow) const {
     SimulatedClockModel model(machineNow);
-    if (!Load(machineNow, model)) model = SimulatedClockModel(machineNow);
+    std::string problem;
+    if (!Load(machineNow, model, problem)) {
+        const std::string message =
+            "The simulated clock's state " + file_.path().string() + " is refused: " + problem + "\n";
+        std::fputs(message.c_str(), stderr);
+        std::_Exit(kRefusedStateExitCode);
+    }
     return model;
+}
+
+std::string SimulatedClock::StateProblem() const {
+    const LastErrorKeeper keeper;
+    SimulatedClockModel model;
+    std::string problem;
+    if (Load(MachineUtcCount(), model, problem)) return {};
+    return file_.path().string() + ": " + problem;
 }
 
 bool SimulatedClock::Change(const std::function<bool(std::int64_t machineNow, SimulatedClockModel& model)>& change) {
@@ -64,13 +90,15 @@ bool SimulatedClock::Change(const std::function<bool(std::int64_t machineNow, Si
 }
 
 void SimulatedClock::GetSystemTime(SYSTEMTIME& utc) {
+    const LastErrorKeeper keeper;
     const std::int64_t now = MachineUtcCount();
-    utc = CalendarOfReading(LoadOrMachine(now).ClockAt(now));
+    utc = CalendarOfReading(LoadOrEnd(now).ClockAt(now));
 }
 
 void SimulatedClock::GetLocalTime(SYSTEMTIME& local) {
+    const LastErrorKeeper keeper;
     const std::int64_t now = MachineUtcCount();
-    local = LocalCalendarOfUtcCount(LoadOrMachine(now).ClockAt(now));
+    local = LocalCalendarOfUtcCount(LoadOrEnd(now).ClockAt(now));
 }
 
 bool SimulatedClock::SetSystemTime(const SYSTEMTIME& utc) {
@@ -99,7 +127,8 @@ bool SimulatedClock::SetSystemTimeAdjustment(std::uint32_t adjustment, bool disa
 }
 
 bool SimulatedClock::QueryPerformanceCounter(std::int64_t& count) {
-    const double drift = LoadOrMachine(MachineUtcCount()).driftPpm();
+    const LastErrorKeeper keeper;
+    const double drift = LoadOrEnd(MachineUtcCount()).driftPpm();
     const std::lock_guard<std::mutex> lock(counterMutex_);
     count = counter_.Read(MachineRawNanoseconds(), drift);
     return true;

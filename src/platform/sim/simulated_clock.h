@@ -7,6 +7,13 @@
 // left. A missing file is a clock equal to the machine's, without drift, with
 // the adjustment disabled at its nominal value. Sleeping takes real time;
 // the performance counter runs at the oscillator's rate (SimulatedClockModel).
+//
+// A file that cannot be read, or holds no valid clock, is refused: the calls
+// that can fail fail with its error (ERROR_INVALID_DATA for a damaged file),
+// and the reads that cannot fail end the process with the reason on standard
+// error, since going on with another clock (the machine's) would hide the
+// fault behind plausible times. Like every clock read on Windows, the reads
+// leave the thread's last error as they found it.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +21,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/sim/state_file.h"
@@ -54,14 +62,17 @@ public:
     bool Configure(std::optional<double> trueErrorMilliseconds, std::optional<double> driftPpm);
     // Forgets the state: the clock equals the machine's again.
     bool Reset();
+    // What is wrong with the state file, naming it; empty when it holds a
+    // clock or does not exist.
+    std::string StateProblem() const;
 
 private:
     // The state now; false with the last error set when the file cannot be
-    // read or does not hold a clock (ERROR_INVALID_DATA).
+    // read or does not hold a clock (ERROR_INVALID_DATA), and problem saying why.
+    bool Load(std::int64_t machineNow, SimulatedClockModel& model, std::string& problem) const;
     bool Load(std::int64_t machineNow, SimulatedClockModel& model) const;
-    // The state for the calls that cannot fail: a file that cannot be read
-    // leaves the clock equal to the machine's.
-    SimulatedClockModel LoadOrMachine(std::int64_t machineNow) const;
+    // The state for the calls that cannot fail; ends the process when there is none.
+    SimulatedClockModel LoadOrEnd(std::int64_t machineNow) const;
     // Changes the state under the file's lock, at the machine time of the change.
     bool Change(const std::function<bool(std::int64_t machineNow, SimulatedClockModel& model)>& change);
 

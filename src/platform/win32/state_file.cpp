@@ -3,9 +3,11 @@
 // changes are made one at a time under LockFileEx on a companion lock file.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <system_error>
 
+#include "platform/random.h"
 #include "platform/sim/state_file.h"
 
 namespace kairovel::platform {
@@ -53,8 +55,9 @@ private:
     bool held_ = false;
 };
 
+// Writes a new file; one that exists already is never opened.
 bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
-    const File file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    const File file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     if (!file.valid()) return false;
     std::size_t done = 0;
@@ -68,9 +71,23 @@ bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
     return ::FlushFileBuffers(file.get()) != FALSE;
 }
 
+// A name beside the file that no other process can foretell.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".tmp.%016llx", static_cast<unsigned long long>(UnpredictableNumber()));
+    std::filesystem::path temporary = path;
+    temporary += suffix;
+    return temporary;
+}
+
 }  // namespace
 
 SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+bool SharedStateFile::Read(std::optional<std::string>& content, std::string& problem) const {
+    problem.clear();
+    return Read(content);
+}
 
 bool SharedStateFile::Read(std::optional<std::string>& content) const {
     content.reset();
@@ -88,6 +105,10 @@ bool SharedStateFile::Read(std::optional<std::string>& content) const {
         if (read == 0) break;
         text.append(buffer, read);
     }
+    if (text.size() > kLargestContentBytes) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return false;
+    }
     content = std::move(text);
     return true;
 }
@@ -104,8 +125,7 @@ bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>
     if (!change(content)) return true;
     if (!content) return ::DeleteFileW(path_.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
 
-    std::filesystem::path temporary = path_;
-    temporary += L".tmp." + std::to_wstring(::GetCurrentProcessId());
+    const std::filesystem::path temporary = TemporaryBeside(path_);
     if (WriteWhole(temporary, *content) &&
         ::MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;

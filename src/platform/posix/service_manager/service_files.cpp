@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <random>
 #include <sstream>
 
 #include "platform/codepage.h"
@@ -16,6 +15,7 @@
 #include "platform/posix/errors.h"
 #include "platform/posix/registry_database.h"
 #include "platform/posix/settings.h"
+#include "platform/posix/state_folder.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform::scm {
@@ -43,11 +43,6 @@ bool MakeFolder(const std::filesystem::path& folder, mode_t mode) {
         return false;
     }
     return true;
-}
-
-std::string UniqueSuffix() {
-    thread_local std::mt19937_64 generator{std::random_device{}()};
-    return ".new." + std::to_string(::getpid()) + "." + std::to_string(generator());
 }
 
 bool WriteAll(int descriptor, std::string_view text) {
@@ -134,9 +129,14 @@ std::filesystem::path ServiceFolder::SocketFile(int pid) const {
 }
 
 bool ServiceFolder::Prepare() const {
-    std::error_code error;
-    std::filesystem::create_directories(path_.parent_path().parent_path(), error);
-    if (error) return FailWithErrno(error.value());
+    // KAIROVEL_ROOT itself: made when missing, used only when trusted (state_folder.h).
+    std::filesystem::path root;
+    std::string problem;
+    if (const std::uint32_t status = OpenStateFolder(path_.parent_path().parent_path(), true, root, problem);
+        status != ERROR_SUCCESS) {
+        SetLastError(status);
+        return false;
+    }
     return MakeFolder(path_.parent_path(), kSharedFolderMode) && MakeFolder(path_, kSharedFolderMode) &&
            MakeFolder(path_ / "private", kPrivateFolderMode);
 }
@@ -152,10 +152,11 @@ void Descriptor::Reset(int descriptor) {
 }
 
 FileLock::FileLock(const std::filesystem::path& file, Mode mode) {
-    Descriptor descriptor(::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    std::string problem;
+    Descriptor descriptor(OpenStateFile(file, O_RDWR | O_CREAT, kFileMode, problem));
     // A caller who may not write there may still hold a handle, never an exclusive lock.
-    if (!descriptor.valid() && errno == EACCES && mode == Mode::Shared) {
-        descriptor.Reset(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!descriptor.valid() && errno == EACCES && problem.empty() && mode == Mode::Shared) {
+        descriptor.Reset(OpenStateFile(file, O_RDONLY, 0, problem));
     }
     if (!descriptor.valid()) {
         error_ = WindowsErrorFromErrno(errno);
@@ -171,10 +172,9 @@ FileLock::FileLock(const std::filesystem::path& file, Mode mode) {
 }
 
 bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
-    std::filesystem::path temporary = file;
-    temporary += UniqueSuffix();
+    std::filesystem::path temporary;
     {
-        const Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+        const Descriptor out(CreateTemporaryBeside(file, kFileMode, temporary));
         if (!out.valid()) return FailWithErrno(errno);
         if (!WriteAll(out.get(), content)) {
             ::unlink(temporary.c_str());
@@ -191,7 +191,8 @@ bool ReplaceFile(const std::filesystem::path& file, std::string_view content) {
 
 bool ReadFile(const std::filesystem::path& file, std::optional<std::string>& content) {
     content.reset();
-    const Descriptor in(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    std::string problem;
+    const Descriptor in(OpenStateFile(file, O_RDONLY, 0, problem));
     if (!in.valid()) return errno == ENOENT ? true : FailWithErrno(errno);
     std::string text;
     char buffer[1024];
@@ -218,6 +219,15 @@ int CreateFresh(const std::filesystem::path& file) {
 
 bool ReadRunRecord(const ServiceFolder& folder, std::optional<RunRecord>& record) {
     record.reset();
+    // A record in a folder that others control says nothing; a missing folder holds none.
+    std::filesystem::path checked;
+    std::string problem;
+    const std::uint32_t folderStatus = OpenStateFolder(folder.path(), false, checked, problem);
+    if (folderStatus == ERROR_FILE_NOT_FOUND || folderStatus == ERROR_PATH_NOT_FOUND) return true;
+    if (folderStatus != ERROR_SUCCESS) {
+        SetLastError(folderStatus);
+        return false;
+    }
     std::optional<std::string> text;
     if (!ReadFile(folder.RecordFile(), text)) return false;
     if (!text) return true;

@@ -10,8 +10,10 @@
 //   record    the process that runs the service and the status it last reported
 //   console   standard output and error of an interactive service
 //   private/  (root only) the socket on which the service's dispatcher takes controls
-// Files are replaced whole (written beside, then renamed), created exclusively
-// and never opened through a symbolic link.
+// Files are replaced whole (written beside under a name no one can foretell,
+// then renamed), created exclusively and never opened through a symbolic
+// link; like every state file (state_folder.h), one that someone other than
+// root or the caller owns or may write is refused.
 #pragma once
 
 #include <cstdint>

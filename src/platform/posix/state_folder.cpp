@@ -1,0 +1,176 @@
+#include "platform/posix/state_folder.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+#include "platform/posix/errors.h"
+#include "platform/win_types.h"
+
+namespace kairovel::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr mode_t kNewFolderMode = 0755;
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+
+std::string ModeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Says why path is refused on standard error, once per reason in this process.
+void Report(const std::string& problem) {
+    static std::mutex mutex;
+    static std::set<std::string> reported;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!reported.insert(problem).second) return;
+    const std::string line = std::string(program_invocation_short_name) + ": " + problem + "\n";
+    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+}
+
+std::uint32_t Refuse(std::string text, std::string& problem) {
+    problem = std::move(text);
+    Report(problem);
+    return ERROR_ACCESS_DENIED;
+}
+
+// Root's files are everyone's to trust; the caller's own are the caller's.
+bool OwnerIsTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
+
+std::string OwnerProblem(const fs::path& path, uid_t owner) {
+    return path.string() + " is refused as state: its owner (uid " + std::to_string(owner) +
+           ") is neither root nor the caller";
+}
+
+// One folder of the resolved path: itself (last) or one above it.
+std::uint32_t CheckFolder(const fs::path& folder, bool isStateFolder, std::string& problem) {
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) return WindowsErrorFromErrno(errno);
+    if (!S_ISDIR(status.st_mode)) return Refuse(folder.string() + " is refused as state: it is not a folder", problem);
+    if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(folder, status.st_uid), problem);
+    // Above the state folder a sticky folder may be open to all: no one renames another's entries there.
+    const bool othersMayWrite = (status.st_mode & kWritableByOthers) != 0;
+    const bool sticky = (status.st_mode & S_ISVTX) != 0;
+    if (othersMayWrite && (isStateFolder || !sticky)) {
+        return Refuse(folder.string() + " is refused as state: others may write to it (mode " +
+                          ModeText(status.st_mode) + ")",
+                      problem);
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes every missing folder of path, each with exactly kNewFolderMode.
+std::uint32_t CreateFolders(const fs::path& path) {
+    fs::path partial;
+    for (const fs::path& part : path) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), kNewFolderMode) == 0) {
+            // Whatever the umask took away, put back on the folder just made, never on
+            // what a link put in its place since would point to (the check that follows
+            // refuses such a place).
+            const int folder = ::open(partial.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (folder >= 0) {
+                ::fchmod(folder, kNewFolderMode);
+                ::close(folder);
+            }
+        } else if (errno != EEXIST) {
+            return WindowsErrorFromErrno(errno);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// What fstat or lstat says of a file that is to hold state.
+std::uint32_t CheckFileStatus(const fs::path& file, const struct stat& status, std::string& problem) {
+    if (S_ISLNK(status.st_mode)) return Refuse(file.string() + " is refused as state: it is a link", problem);
+    if (!S_ISREG(status.st_mode)) {
+        return Refuse(file.string() + " is refused as state: it is not a regular file", problem);
+    }
+    if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(file, status.st_uid), problem);
+    if ((status.st_mode & kWritableByOthers) != 0) {
+        return Refuse(file.string() + " is refused as state: others may write to it (mode " +
+                          ModeText(status.st_mode) + ")",
+                      problem);
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t OpenStateFolder(const fs::path& folder, bool create, fs::path& resolved, std::string& problem) {
+    problem.clear();
+    std::error_code error;
+    const fs::path absolute = fs::absolute(folder.empty() ? fs::path(".") : folder, error);
+    if (error) return WindowsErrorFromErrno(error.value());
+    if (create) {
+        if (const std::uint32_t status = CreateFolders(absolute); status != ERROR_SUCCESS) return status;
+    }
+    // The target of every link, so that what is checked is what is used.
+    resolved = fs::canonical(absolute, error);
+    if (error) return WindowsErrorFromErrno(error.value());
+    bool isStateFolder = true;
+    for (fs::path at = resolved;; at = at.parent_path()) {
+        if (const std::uint32_t status = CheckFolder(at, isStateFolder, problem); status != ERROR_SUCCESS) {
+            return status;
+        }
+        isStateFolder = false;
+        if (at == at.root_path()) return ERROR_SUCCESS;
+    }
+}
+
+std::uint32_t CheckStateFile(const fs::path& file, std::string& problem) {
+    problem.clear();
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0) return errno == ENOENT ? ERROR_SUCCESS : WindowsErrorFromErrno(errno);
+    return CheckFileStatus(file, status, problem);
+}
+
+int OpenStateFile(const fs::path& file, int flags, mode_t mode, std::string& problem) {
+    problem.clear();
+    // O_NOFOLLOW: a link in the last place fails (ELOOP) instead of being followed.
+    const int descriptor = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
+    if (descriptor < 0) {
+        if (errno == ELOOP) {
+            Refuse(file.string() + " is refused as state: it is a link", problem);
+            errno = EACCES;
+        }
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || CheckFileStatus(file, status, problem) != ERROR_SUCCESS) {
+        const int error = problem.empty() ? errno : EACCES;
+        ::close(descriptor);
+        errno = error;
+        return -1;
+    }
+    return descriptor;
+}
+
+int CreateTemporaryBeside(const fs::path& file, mode_t mode, fs::path& created) {
+    // mkostemp opens with O_CREAT | O_EXCL (never through a link) under a name
+    // drawn from the system's random source.
+    std::string name = file.string() + ".tmp.XXXXXX";
+    const int descriptor = ::mkostemp(name.data(), O_CLOEXEC);
+    if (descriptor < 0) return -1;
+    if (::fchmod(descriptor, mode) != 0) {
+        const int error = errno;
+        ::close(descriptor);
+        ::unlink(name.c_str());
+        errno = error;
+        return -1;
+    }
+    created = name;
+    return descriptor;
+}
+
+}  // namespace kairovel::platform

@@ -1,0 +1,55 @@
+// What the fuzz targets share: a log device that formats every message and
+// keeps none, and a scratch folder on tmpfs for the targets that need files.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "log/logger.h"
+
+namespace kairovel::fuzz {
+
+// Every message is formatted (the formatter is part of what is tried) and dropped.
+class DiscardingLogger final : public Logger {
+public:
+    DiscardingLogger() { SetThreshold(LevelTrace); }
+    void Write(LogLevel, const std::wstring& message) override { written_ += message.size(); }
+
+private:
+    std::size_t written_ = 0;
+};
+
+// Makes a DiscardingLogger the current device, once per process.
+void UseDiscardingLogger();
+
+// A folder of this process's own on tmpfs (/dev/shm, else the temporary
+// folder), made once and removed when the process ends.
+const std::filesystem::path& ScratchFolder();
+
+// For targets whose input may name files to include: for its lifetime,
+// relative names are looked up in the scratch folder (libFuzzer's own files,
+// the corpus and the crash reports, stay where they were named), and the
+// standard input reads as empty instead of waiting for a terminal.
+class IsolatedIncludes {
+public:
+    IsolatedIncludes();
+    ~IsolatedIncludes();
+    IsolatedIncludes(const IsolatedIncludes&) = delete;
+    IsolatedIncludes& operator=(const IsolatedIncludes&) = delete;
+
+private:
+    int previous_;
+};
+
+// The whole content of file.
+std::string ReadWholeFile(const std::filesystem::path& file);
+// Writes bytes as the whole content of file.
+void WriteWholeFile(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+
+}  // namespace kairovel::fuzz
+
+// The libFuzzer entry point of each target.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
