@@ -19,3 +19,12 @@ elseif(KAIROVEL_SANITIZE STREQUAL "fuzz")
 elseif(NOT KAIROVEL_SANITIZE STREQUAL "none")
   message(FATAL_ERROR "KAIROVEL_SANITIZE must be none, address, thread or fuzz")
 endif()
+
+# Windows: the headers' lean set without the min and max macros, for Windows 8
+# and later (GetSystemTimePreciseAsFileTime).
+if(WIN32)
+  if(NOT KAIROVEL_SANITIZE STREQUAL "none")
+    message(FATAL_ERROR "The Windows build has no sanitizers")
+  endif()
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0602)
+endif()

@@ -14,28 +14,40 @@
 // A failing call prints "[SC] <Function> FAILED <code>:" and the system's text
 // for the code, and the command exits with the code (the system keeps its low
 // eight bits). State under KAIROVEL_ROOT, as for the program.
-#include <chrono>
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <thread>
 #include <string_view>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/last_error.h"
-#include "platform/posix/service_manager/service_files.h"
-#include "platform/posix/service_manager/stand_in_manager.h"
 #include "platform/service_manager.h"
 #include "platform/system_message.h"
+#include "sc_commands.h"
+
+namespace kairovel::sc {
+
+using namespace platform;
+
+void Print(const std::wstring& text) { std::fputs(WideToAnsi(text).c_str(), stdout); }
+
+int Failed(std::wstring_view function) {
+    const std::uint32_t code = GetLastError();
+    Print(L"[SC] " + std::wstring(function) + L" FAILED " + std::to_wstring(code) + L":\n\n" +
+          SystemErrorMessage(code) + L"\n\n");
+    return static_cast<int>(code);
+}
+
+}  // namespace kairovel::sc
 
 namespace {
 
 using namespace kairovel::platform;
+using kairovel::sc::Failed;
+using kairovel::sc::Print;
 
 constexpr int kUsageError = 1639;  // ERROR_INVALID_COMMAND_LINE, as the Windows command answers a bad command line
 
-void Print(const std::wstring& text) { std::fputs(WideToAnsi(text).c_str(), stdout); }
 
 std::wstring Hex(std::uint32_t value) {
     wchar_t text[16];
@@ -106,13 +118,6 @@ void PrintConfig(std::wstring_view name, const QUERY_SERVICE_CONFIGW& config) {
     Print(out);
 }
 
-int Failed(std::wstring_view function) {
-    const std::uint32_t code = GetLastError();
-    Print(L"[SC] " + std::wstring(function) + L" FAILED " + std::to_wstring(code) + L":\n\n" +
-          SystemErrorMessage(code) + L"\n\n");
-    return static_cast<int>(code);
-}
-
 // What one command does with the service, once it is open with the access the command asks for.
 struct Command {
     const char* name;
@@ -168,115 +173,11 @@ constexpr Command kCommands[] = {
     {"qc", SERVICE_QUERY_CONFIG, QueryConfig},
 };
 
-int Usage();
-
-// How long shutdown waits for the services to stop, as Windows waits for its
-// services at power-off before it ends their processes.
-constexpr std::chrono::seconds kShutdownWait{20};
-constexpr std::chrono::milliseconds kStopPoll{100};
-
-// Every service the stand-in has a folder for, opened with the access asked for; those that cannot be are left out.
-struct OpenedService {
-    std::wstring name;
-    std::shared_ptr<ScopedServiceHandle> handle;
-};
-
-std::vector<OpenedService> OpenAll(SC_HANDLE manager, std::uint32_t access) {
-    std::vector<OpenedService> services;
-    for (const std::wstring& name : scm::ServiceFolderNames()) {
-        auto handle = std::make_shared<ScopedServiceHandle>(ServiceManager().OpenServiceW(manager, name.c_str(), access));
-        if (*handle) services.push_back({name, std::move(handle)});  // a folder whose entry has gone
-    }
-    return services;
-}
-
-std::wstring DisplayName(SC_HANDLE service, const std::wstring& fallback) {
-    QUERY_SERVICE_CONFIGW config;
-    return ServiceManager().QueryServiceConfigW(service, config) ? config.lpDisplayName : fallback;
-}
-
-// The machine's start: every automatic service that is not running is started.
-int Boot(SC_HANDLE manager) {
-    int result = 0;
-    for (const OpenedService& service : OpenAll(manager, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START)) {
-        QUERY_SERVICE_CONFIGW config;
-        SERVICE_STATUS status;
-        if (!ServiceManager().QueryServiceConfigW(service.handle->get(), config)) {
-            result = Failed(L"QueryServiceConfig");
-            continue;
-        }
-        if (config.dwStartType != SERVICE_AUTO_START) continue;
-        if (!ServiceManager().QueryServiceStatus(service.handle->get(), status)) {
-            result = Failed(L"QueryServiceStatus");
-            continue;
-        }
-        if (status.dwCurrentState != SERVICE_STOPPED) {
-            Print(L"[SC] boot: " + config.lpDisplayName + L" runs already\n");
-            continue;
-        }
-        if (!ServiceManager().StartServiceW(service.handle->get(), 0, nullptr)) {
-            Print(L"[SC] boot: " + config.lpDisplayName + L"\n");
-            result = Failed(L"StartService");
-            continue;
-        }
-        Print(L"[SC] boot: started " + config.lpDisplayName + L"\n");
-    }
-    return result;
-}
-
-bool HasStopped(SC_HANDLE service) {
-    SERVICE_STATUS status;
-    return ServiceManager().QueryServiceStatus(service, status) && status.dwCurrentState == SERVICE_STOPPED;
-}
-
-// The machine's end: the running services that accept it are sent the
-// shut-down control, and are waited for until they have stopped.
-int Shutdown(SC_HANDLE manager) {
-    auto* standIn = dynamic_cast<scm::StandInServiceManager*>(&ServiceManager());
-    if (standIn == nullptr) return Usage();
-    int result = 0;
-    std::vector<OpenedService> notified;
-    for (OpenedService& service : OpenAll(manager, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)) {
-        SERVICE_STATUS status;
-        if (!ServiceManager().QueryServiceStatus(service.handle->get(), status)) {
-            result = Failed(L"QueryServiceStatus");
-            continue;
-        }
-        if (status.dwCurrentState == SERVICE_STOPPED) continue;
-        const std::wstring name = DisplayName(service.handle->get(), service.name);
-        if ((status.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) == 0) {
-            Print(L"[SC] shutdown: " + name + L" does not accept the shut-down control\n");
-            continue;
-        }
-        if (!standIn->SendShutdown(service.handle->get(), status)) {
-            if (GetLastError() == ERROR_SERVICE_NOT_ACTIVE) continue;  // it stopped meanwhile
-            result = Failed(L"ControlService");
-            continue;
-        }
-        Print(L"[SC] shutdown: sent to " + name + L"\n");
-        notified.push_back(std::move(service));
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kShutdownWait;
-    for (const OpenedService& service : notified) {
-        while (!HasStopped(service.handle->get()) && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(kStopPoll);
-        }
-        const std::wstring name = DisplayName(service.handle->get(), service.name);
-        if (HasStopped(service.handle->get())) {
-            Print(L"[SC] shutdown: " + name + L" stopped\n");
-        } else {
-            Print(L"[SC] shutdown: " + name + L" did not stop in time\n");
-            result = static_cast<int>(ERROR_SERVICE_REQUEST_TIMEOUT);
-        }
-    }
-    return result;
-}
-
 int Usage() {
     std::fputs(
         "usage: kairovel-sc query|start|stop|pause|continue|interrogate|delete|qc NAME\n"
         "       kairovel-sc start NAME [ARG...]   (the arguments are the service's start parameters)\n"
-        "       kairovel-sc boot|shutdown\n",
+        "       kairovel-sc boot|shutdown   (the Linux stand-in only)\n",
         stderr);
     return kUsageError;
 }
@@ -284,10 +185,10 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string_view(argv[1]) == "boot" || std::string_view(argv[1]) == "shutdown")) {
+    if (argc == 2 && kairovel::sc::IsMachineEvent(argv[1])) {
         const ScopedServiceHandle manager(ServiceManager().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
         if (!manager) return Failed(L"OpenSCManager");
-        return std::string_view(argv[1]) == "boot" ? Boot(manager.get()) : Shutdown(manager.get());
+        return kairovel::sc::RunMachineEvent(argv[1], manager.get());
     }
     if (argc < 3) return Usage();
     const std::string_view verb = argv[1];

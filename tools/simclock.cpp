@@ -46,7 +46,7 @@ int Failed(const SimulatedClock& clock, const char* what) {
         std::fprintf(stderr, "kairovel-simclock: %s failed: the state %s\n", what, problem.c_str());
     } else {
         std::fprintf(stderr, "kairovel-simclock: %s failed with error %u (%s)\n", what, error,
-                     SimulatedClock::DefaultStateFile().c_str());
+                     SimulatedClock::DefaultStateFile().string().c_str());
     }
     return 1;
 }

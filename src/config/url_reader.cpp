@@ -15,6 +15,7 @@ struct SharedLoading {
     platform::HMODULE module = nullptr;
     platform::InternetOpenAFunction InternetOpenA = nullptr;
     platform::InternetOpenUrlAFunction InternetOpenUrlA = nullptr;
+    platform::HttpQueryInfoAFunction HttpQueryInfoA = nullptr;
     platform::InternetReadFileFunction InternetReadFile = nullptr;
     platform::InternetCloseHandleFunction InternetCloseHandle = nullptr;
     std::uint32_t liveReaders = 0;
@@ -33,11 +34,13 @@ void LoadInternetLibrary() {
     if (library.module == nullptr) RaiseError(L"Could not load WinInet.DLL");
     library.InternetOpenA = EntryPoint<platform::InternetOpenAFunction>(platform::kInternetOpenAName);
     library.InternetOpenUrlA = EntryPoint<platform::InternetOpenUrlAFunction>(platform::kInternetOpenUrlAName);
+    library.HttpQueryInfoA = EntryPoint<platform::HttpQueryInfoAFunction>(platform::kHttpQueryInfoAName);
     library.InternetReadFile = EntryPoint<platform::InternetReadFileFunction>(platform::kInternetReadFileName);
     library.InternetCloseHandle =
         EntryPoint<platform::InternetCloseHandleFunction>(platform::kInternetCloseHandleName);
     const wchar_t* missing = library.InternetOpenA == nullptr         ? L"InternetOpenA"
                              : library.InternetOpenUrlA == nullptr    ? L"InternetOpenUrlA"
+                             : library.HttpQueryInfoA == nullptr      ? L"HttpQueryInfoA"
                              : library.InternetReadFile == nullptr    ? L"InternetReadFile"
                              : library.InternetCloseHandle == nullptr ? L"InternetCloseHandle"
                                                                       : nullptr;
@@ -71,12 +74,28 @@ UrlReader::UrlReader(const std::wstring& url) {
     const std::string narrowUrl = platform::WideToAnsi(url);
     file_ = library.InternetOpenUrlA(internet_, narrowUrl.c_str(), kRequestHeaders, platform::kHeadersNullTerminated,
                                      platform::INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (file_ == nullptr) {
-        const std::uint32_t error = platform::GetLastError();
+    // An HTTP server answers even when it has nothing to give: an answer
+    // outside 200..299 is an error page, never switches, and its status is the
+    // clearest code for the message (404, 500, ...). Other protocols have no status.
+    const std::uint32_t error = file_ == nullptr ? platform::GetLastError() : HttpErrorStatus();
+    if (error != 0) {
         CloseHandles();
         ReleaseReader();
         RaiseError(L"Could not open the URL %s due to error %d", url, error);
     }
+}
+
+std::uint32_t UrlReader::HttpErrorStatus() const {
+    constexpr std::uint32_t kFirstSuccess = 200;
+    constexpr std::uint32_t kLastSuccess = 299;
+    std::uint32_t status = 0;
+    std::uint32_t length = sizeof status;
+    if (!library.HttpQueryInfoA(file_, platform::HTTP_QUERY_STATUS_CODE | platform::HTTP_QUERY_FLAG_NUMBER, &status,
+                                &length, nullptr)) {
+        const std::uint32_t error = platform::GetLastError();
+        return error == platform::ERROR_INTERNET_INCORRECT_HANDLE_TYPE ? 0 : error;
+    }
+    return status >= kFirstSuccess && status <= kLastSuccess ? 0 : status;
 }
 
 UrlReader::~UrlReader() {

@@ -35,6 +35,9 @@ public:
 
 private:
     void CloseHandles();
+    // 0 when the opened URL may be read: not HTTP, or an HTTP status of
+    // 200..299; else the status, or the error code of asking for it.
+    std::uint32_t HttpErrorStatus() const;
 
     platform::HINTERNET internet_ = nullptr;
     platform::HINTERNET file_ = nullptr;

@@ -1,27 +1,21 @@
-// WinInet: the library that reads a URL, loaded at run time.
-//
-// The program loads "wininet.DLL" only when it reads its first URL, looks up
-// the four entry points it uses, and frees the library when its last reader
-// is gone. This facility is the loader: LoadLibraryW, GetProcAddress and
-// FreeLibrary for that library. The entry points keep the Windows signatures
-// and report failures through the last error with the WinInet codes below.
+// WinInet (platform/interface/inet.h) with the access types, flags, query
+// levels and error codes of the Windows calls.
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
-#include "platform/facility.h"
+#include "platform/interface/inet.h"
+#include "platform/win_types.h"
 
 namespace kairovel::platform {
-
-using HINTERNET = void*;
-using HMODULE = struct LoadedModule*;
-using FARPROC = void (*)();  // cast to the entry point's own type by the caller
 
 // InternetOpenA access types.
 inline constexpr std::uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;  // the system's proxy settings
 inline constexpr std::uint32_t INTERNET_OPEN_TYPE_DIRECT = 1;
 inline constexpr std::uint32_t INTERNET_OPEN_TYPE_PROXY = 3;
+// HttpQueryInfoA: the status code, as a number rather than text.
+inline constexpr std::uint32_t HTTP_QUERY_STATUS_CODE = 19;
+inline constexpr std::uint32_t HTTP_QUERY_FLAG_NUMBER = 0x20000000;
 // InternetOpenUrlA flag: the response is not written to the cache.
 inline constexpr std::uint32_t INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000;
 // Header length that means "the headers are a null-terminated string".
@@ -45,43 +39,5 @@ enum : std::uint32_t {
     ERROR_HTTP_REDIRECT_FAILED = 12156,
     ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157,
 };
-
-// The four entry points, as GetProcAddress finds them under these names.
-inline constexpr char kInternetOpenAName[] = "InternetOpenA";
-inline constexpr char kInternetOpenUrlAName[] = "InternetOpenUrlA";
-inline constexpr char kInternetReadFileName[] = "InternetReadFile";
-inline constexpr char kInternetCloseHandleName[] = "InternetCloseHandle";
-
-// Opens an Internet session; null on failure.
-using InternetOpenAFunction = HINTERNET (*)(const char* agent, std::uint32_t accessType, const char* proxy,
-                                            const char* proxyBypass, std::uint32_t flags);
-// Opens a URL in a session; null on failure. Whether the server's answer is
-// usable is decided here: a URL whose server answers with an error status
-// (an HTTP status outside 200..299) fails with that status as the last error.
-using InternetOpenUrlAFunction = HINTERNET (*)(HINTERNET internet, const char* url, const char* headers,
-                                               std::uint32_t headersLength, std::uint32_t flags,
-                                               std::uintptr_t context);
-// Reads the next bytes of the body; 0 bytes read with true means the end.
-using InternetReadFileFunction = bool (*)(HINTERNET file, void* buffer, std::uint32_t bytesToRead,
-                                          std::uint32_t* bytesRead);
-using InternetCloseHandleFunction = bool (*)(HINTERNET handle);
-
-class InternetLibraryFacility {
-public:
-    virtual ~InternetLibraryFacility() = default;
-
-    // Loads the library (the name is compared without regard to case) or
-    // counts one more reference to it; null with the last error set on failure.
-    virtual HMODULE LoadLibraryW(std::wstring_view fileName) = 0;
-    // The entry point of that name; null with ERROR_PROC_NOT_FOUND when it has none.
-    virtual FARPROC GetProcAddress(HMODULE module, const char* procName) = 0;
-    // Drops one reference; the last one unloads the library.
-    virtual bool FreeLibrary(HMODULE module) = 0;
-};
-
-template <>
-InternetLibraryFacility& DefaultFacility<InternetLibraryFacility>();
-
-inline InternetLibraryFacility& InternetLibrary() { return Facility<InternetLibraryFacility>::Get(); }
 
 }  // namespace kairovel::platform

@@ -1,21 +1,13 @@
-// Records and codes of the service control manager, shared by the side that
-// controls services and the side that runs one.
+// Records and codes of the service control manager
+// (platform/interface/service_types.h), shared by the side that controls
+// services and the side that runs one.
 #pragma once
 
 #include <cstdint>
 
-namespace kairovel::platform {
+#include "platform/interface/service_types.h"
 
-// The status of a service, as QueryServiceStatus gives it and SetServiceStatus reports it.
-struct SERVICE_STATUS {
-    std::uint32_t dwServiceType = 0;
-    std::uint32_t dwCurrentState = 0;
-    std::uint32_t dwControlsAccepted = 0;
-    std::uint32_t dwWin32ExitCode = 0;
-    std::uint32_t dwServiceSpecificExitCode = 0;
-    std::uint32_t dwCheckPoint = 0;
-    std::uint32_t dwWaitHint = 0;
-};
+namespace kairovel::platform {
 
 // Service states (dwCurrentState).
 inline constexpr std::uint32_t SERVICE_STOPPED = 1;

@@ -2,34 +2,17 @@
 //
 // The program is written against the Windows API; these definitions give the
 // records and codes that API uses the same layout and values on every build,
-// without pulling windows.h into the system folders.
+// without pulling windows.h into the system folders. The records are in
+// platform/interface/win_types.h; the codes here have the names windows.h
+// gives them as macros, so the Windows backend never includes this header.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/interface/win_types.h"
+
 namespace kairovel::platform {
 
-// Calendar record of GetSystemTime / SetSystemTime: eight unsigned 16-bit fields.
-struct SYSTEMTIME {
-    std::uint16_t wYear = 0;
-    std::uint16_t wMonth = 0;      // 1 to 12
-    std::uint16_t wDayOfWeek = 0;  // 0 = Sunday
-    std::uint16_t wDay = 0;        // 1 to 31
-    std::uint16_t wHour = 0;
-    std::uint16_t wMinute = 0;
-    std::uint16_t wSecond = 0;
-    std::uint16_t wMilliseconds = 0;
-};
-
-// 100-nanosecond intervals since 1601-01-01 00:00:00 UTC, split as Windows does.
-struct FILETIME {
-    std::uint32_t dwLowDateTime = 0;
-    std::uint32_t dwHighDateTime = 0;
-};
-
-// An open object of the system (a file, an event source). The program never
-// looks inside; only the facility that returned it knows what it stands for.
-using HANDLE = void*;
 // What CreateFileW returns when the file could not be opened: (HANDLE)-1.
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
 

@@ -10,8 +10,14 @@
 namespace kairovel {
 namespace {
 
-constinit std::mutex socketLayerLock;
-int socketLayerReferences = 0;  // guarded by socketLayerLock
+// Made on first use: a mutex cannot be constant-initialised everywhere (not
+// with the Windows threads of mingw-w64), and a socket may be used before
+// this file's statics are made.
+std::mutex& SocketLayerLock() {
+    static std::mutex lock;
+    return lock;
+}
+int socketLayerReferences = 0;  // guarded by SocketLayerLock()
 
 std::atomic<bool> initialized{false};
 std::atomic<bool> terminated{false};
@@ -31,7 +37,7 @@ void TerminateSocketLayer() {
 int SocketsStartup() {
     int error = 0;
     {
-        const std::lock_guard<std::mutex> lock(socketLayerLock);
+        const std::lock_guard<std::mutex> lock(SocketLayerLock());
         if (++socketLayerReferences != 1) return 1;
         platform::WSADATA data;
         error = platform::Winsock().WSAStartup(platform::kWinsockVersion11, data);
@@ -44,7 +50,7 @@ int SocketsStartup() {
 }
 
 void SocketsCleanup() {
-    const std::lock_guard<std::mutex> lock(socketLayerLock);
+    const std::lock_guard<std::mutex> lock(SocketLayerLock());
     if (--socketLayerReferences == 0) platform::Winsock().WSACleanup();
 }
 

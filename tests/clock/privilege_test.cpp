@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/last_error.h"
+#include "platform/posix/kernel_objects.h"
 #include "platform/privilege.h"
 #include "clock/privilege.h"
 #include "support/raised.h"

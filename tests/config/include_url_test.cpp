@@ -216,6 +216,7 @@ struct Script {
     const char* missingEntryPoint = nullptr;
     bool sessionFails = false;
     bool readFails = false;
+    std::uint32_t status = 200;
     int loaded = 0;
     int openHandles = 0;
 };
@@ -233,6 +234,12 @@ platform::HINTERNET ScriptedOpenUrl(platform::HINTERNET, const char*, const char
                                     std::uintptr_t) {
     ++script.openHandles;
     return &script;
+}
+// The scripted server answers with a success status, or with the one the test asks for.
+bool ScriptedQuery(platform::HINTERNET, std::uint32_t, void* buffer, std::uint32_t* length, std::uint32_t*) {
+    std::memcpy(buffer, &script.status, sizeof script.status);
+    *length = sizeof script.status;
+    return true;
 }
 bool ScriptedRead(platform::HINTERNET, void* buffer, std::uint32_t, std::uint32_t* bytesRead) {
     if (script.readFails) {
@@ -262,6 +269,7 @@ public:
         if (script.missingEntryPoint != nullptr && std::strcmp(name, script.missingEntryPoint) == 0) return nullptr;
         if (std::strcmp(name, "InternetOpenA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpen);
         if (std::strcmp(name, "InternetOpenUrlA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpenUrl);
+        if (std::strcmp(name, "HttpQueryInfoA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedQuery);
         if (std::strcmp(name, "InternetReadFile") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedRead);
         if (std::strcmp(name, "InternetCloseHandle") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedClose);
         return nullptr;
@@ -297,7 +305,8 @@ TEST_F(ScriptedLibraryTest, EachFailureOfTheLibraryHasItsMessage) {
     script.loads = false;
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not load WinInet.DLL");
     script.loads = true;
-    for (const char* name : {"InternetOpenA", "InternetOpenUrlA", "InternetReadFile", "InternetCloseHandle"}) {
+    for (const char* name :
+         {"InternetOpenA", "InternetOpenUrlA", "HttpQueryInfoA", "InternetReadFile", "InternetCloseHandle"}) {
         script.missingEntryPoint = name;
         EXPECT_EQ(ParseError({L"/url=http://h/"}),
                   L"Could not get address of " + std::wstring(name, name + std::strlen(name)));
@@ -307,6 +316,10 @@ TEST_F(ScriptedLibraryTest, EachFailureOfTheLibraryHasItsMessage) {
     script.sessionFails = true;
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not make an Internet session due to error 12004");
     script.sessionFails = false;
+    // A redirection the library did not follow is no content either.
+    script.status = 302;
+    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not open the URL http://h/ due to error 302");
+    script.status = 200;
     script.readFails = true;
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not read from remote Internet server");
     EXPECT_EQ(Config().Trace, 2);

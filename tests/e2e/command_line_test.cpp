@@ -15,30 +15,8 @@
 namespace kairovel::testing {
 namespace {
 
-// The usage text, byte for byte.
-const std::string kUsage =
-    "Kairovel: NT service for keeping clocks in sync; version 1.7 NT (Apr 17 1999)  \n"
-    "Command line arguments (just the main ones):\n"
-    "  /install  to install the service\n"
-    "  /remove   to remove the service\n"
-    "  /immediate to synchronize from the command line (without the service)\n"
-    "  /status to display current status of the service\n"
-    "\n"
-    "  /domain=<domain name> to use the PDC of the domain as time source\n"
-    "  /nt_machine=<nt machine name> to use that node as time source\n"
-    "  /tcp_machine=<machine name> to use that node as time source\n"
-    "  /ntp_machine=<machine name> to use that node as the NTP server\n"
-    "\n"
-    "  /period=<hours>:<minutes>:<seconds> to specify update frequency\n"
-    "  /at=<hours>:<minutes>:<seconds> to specify starting time for syncing\n"
-    "  /adjust to gently adjust the time instead of overwriting the clock\n"
-    "  /log=<filename>,<size> to specify an name & size of alternate logging device\n"
-    "  /trace=<level> for selective output; <level> may be debug, success or error\n"
-    "  /file=<parm file> for supplying parameters from a file instead of command line\n"
-    "  /select=<#sources>,<#periods>,[R] pick best time sources for specified period\n"
-    "\n"
-    "Kairovel is written and maintained by the Kairovel developers\n"
-    "See the Kairovel project page for documentation and updates";
+// The usage text, byte for byte (tests/e2e/usage.txt, shared with the Windows build's tests).
+const std::string kUsage = ReadFileBytes(std::filesystem::path(KAIROVEL_SOURCE_DIR) / "tests/e2e/usage.txt");
 
 class CommandLine : public ::testing::Test {
 protected:

@@ -6,7 +6,7 @@ set -u
 check=$1
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree/sync" "$tree/log" "$tree/platform"
+mkdir -p "$tree/sync" "$tree/log" "$tree/platform/posix" "$tree/platform/win32" "$tree/platform/interface"
 failures=0
 expect() {  # expect <pass|fail> <line of code> [folder, sync by default]
   local folder=${3:-sync}
@@ -33,4 +33,17 @@ expect fail '#include "log/logger.h"' platform
 expect pass '#include "clock/local_clock.h"'
 expect pass '#include "sync/decision.h"'
 expect pass '#include "log/format.h"' log
+# Only the win32 backend reaches windows.h, and it includes of the platform
+# layer only the headers without the names windows.h makes macros of.
+expect fail '#include <windows.h>' platform/posix
+expect fail '#include <winsock2.h>' platform
+expect pass '#include <windows.h>' platform/win32
+expect fail '#include "platform/registry.h"' platform/win32
+expect pass '#include "platform/interface/registry.h"' platform/win32
+expect fail '#include "platform/registry.h"' platform/interface
+# A Windows build that compiles the posix backend.
+printf '[{"command": "x86_64-w64-mingw32-g++-posix -c", "file": "/src/platform/posix/file.cpp"}]\n' > "$tree/commands.json"
+if "$check" "$tree" "$tree/commands.json" > /dev/null; then
+  echo "expected fail for a Windows build that compiles the posix backend"; failures=$((failures + 1))
+fi
 exit $failures

@@ -14,11 +14,12 @@
 namespace kairovel::platform {
 namespace {
 
-// The four entry points of one loading.
+// The entry points of one loading.
 struct Loaded {
     HMODULE module = nullptr;
     InternetOpenAFunction open = nullptr;
     InternetOpenUrlAFunction openUrl = nullptr;
+    HttpQueryInfoAFunction query = nullptr;
     InternetReadFileFunction read = nullptr;
     InternetCloseHandleFunction close = nullptr;
 };
@@ -29,6 +30,7 @@ Loaded Load(InternetLibraryFacility& library) {
     if (out.module == nullptr) return out;
     out.open = reinterpret_cast<InternetOpenAFunction>(library.GetProcAddress(out.module, kInternetOpenAName));
     out.openUrl = reinterpret_cast<InternetOpenUrlAFunction>(library.GetProcAddress(out.module, kInternetOpenUrlAName));
+    out.query = reinterpret_cast<HttpQueryInfoAFunction>(library.GetProcAddress(out.module, kHttpQueryInfoAName));
     out.read = reinterpret_cast<InternetReadFileFunction>(library.GetProcAddress(out.module, kInternetReadFileName));
     out.close =
         reinterpret_cast<InternetCloseHandleFunction>(library.GetProcAddress(out.module, kInternetCloseHandleName));
@@ -118,6 +120,32 @@ TEST_F(WinInetStandIn, ABodyBeyondTheLimitFailsToReadAfterWhatWasKept) {
     EXPECT_EQ(got, 0u);
     // Handles still open when the library goes are released with it.
     EXPECT_TRUE(small->FreeLibrary(wininet.module));
+}
+
+TEST_F(WinInetStandIn, AnErrorPageOpensAndItsStatusIsThereToAskFor) {
+    testing::HttpResponse missing;
+    missing.status = 404;
+    missing.reason = "Not Found";
+    missing.body = "no such page";
+    server_.Serve("/missing", missing);
+    server_.ServeText("/here", "/period=0:1:0\n");
+    const Loaded wininet = Load(InternetLibrary());
+    ASSERT_NE(wininet.query, nullptr);
+    const HINTERNET internet = wininet.open("Kairovel", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    for (const auto& [path, expected] : {std::pair{"/missing", 404u}, std::pair{"/here", 200u}}) {
+        const HINTERNET file = wininet.openUrl(internet, server_.Url(path).c_str(), nullptr, 0, 0, 0);
+        ASSERT_NE(file, nullptr) << path;
+        std::uint32_t status = 0;
+        std::uint32_t length = 2;  // too little room: the size needed comes back
+        EXPECT_FALSE(wininet.query(file, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(length, 4u);
+        EXPECT_TRUE(wininet.query(file, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr));
+        EXPECT_EQ(status, expected);
+        EXPECT_TRUE(wininet.close(file));
+    }
+    EXPECT_TRUE(wininet.close(internet));
+    EXPECT_TRUE(InternetLibrary().FreeLibrary(wininet.module));
 }
 
 TEST_F(WinInetStandIn, TooManyRedirectsAndUnknownAccessTypes) {

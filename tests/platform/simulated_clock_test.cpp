@@ -9,7 +9,7 @@
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
-#include "platform/posix/machine_time.h"
+#include "platform/sim/machine_time.h"
 #include "platform/sim/clock_model.h"
 #include "platform/sim/simulated_clock.h"
 #include "support/process.h"

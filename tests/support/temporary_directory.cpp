@@ -3,14 +3,44 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace kairovel::testing {
 
+namespace {
+
+// Sets (or, with value null, removes) a variable of the process's environment.
+void SetVariable(const std::string& name, const char* value) {
+#ifdef _WIN32
+    ::_putenv_s(name.c_str(), value != nullptr ? value : "");  // an empty value removes it
+#else
+    if (value != nullptr) {
+        ::setenv(name.c_str(), value, 1);
+    } else {
+        ::unsetenv(name.c_str());
+    }
+#endif
+}
+
+}  // namespace
+
 TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kairovel-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // A name no other test picks: created exclusively, so a taken one is tried again.
+    std::random_device random;
+    constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = "kairovel-test-";
+        for (int i = 0; i < 8; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+        const std::filesystem::path candidate = std::filesystem::temp_directory_path() / name;
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            std::filesystem::permissions(candidate, std::filesystem::perms::owner_all, error);
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary folder could be made");
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
@@ -25,12 +55,11 @@ ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
         hadValue_ = true;
         oldValue_ = old;
     }
-    ::setenv(name_.c_str(), value.c_str(), 1);
+    SetVariable(name_, value.c_str());
 }
 
 ScopedEnvironment::~ScopedEnvironment() {
-    if (hadValue_) ::setenv(name_.c_str(), oldValue_.c_str(), 1);
-    else ::unsetenv(name_.c_str());
+    SetVariable(name_, hadValue_ ? oldValue_.c_str() : nullptr);
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

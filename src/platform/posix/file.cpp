@@ -24,7 +24,7 @@
 #include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
-#include "platform/kernel_object.h"
+#include "platform/posix/kernel_objects.h"
 
 namespace kairovel::platform {
 namespace {

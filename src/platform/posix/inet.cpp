@@ -1,4 +1,4 @@
-// WinInet over libcurl: the four entry points the program uses.
+// WinInet over libcurl: the entry points the program uses.
 //
 // libcurl is opened with dlopen when "wininet.DLL" is first loaded, and when
 // its last reference is freed curl's global state is cleaned up and the
@@ -6,9 +6,9 @@
 // dynamic_library.h); curl's header gives only the declarations, nothing is
 // linked. InternetOpenUrlA fetches the whole body
 // (bounded in time and size) and InternetReadFile hands it out in the pieces
-// asked for. curl's failures become the WinInet error codes, and an HTTP
-// error status fails the open with the status as the error code, so that an
-// error page is never taken for the content of the URL.
+// asked for. curl's failures become the WinInet error codes. As with WinInet,
+// a server that answers opens the URL whatever its status, and HttpQueryInfoA
+// gives the status, so the caller can tell an error page from the content.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -65,6 +65,7 @@ struct SessionHandle final : InternetHandle {
 };
 
 struct UrlHandle final : InternetHandle {
+    long httpStatus = 0;  // 0: not an HTTP answer
     std::string body;
     std::size_t offset = 0;
     bool cutShort = false;  // the body was larger than the limit: reading fails after what was kept
@@ -359,14 +360,12 @@ HINTERNET StandInInternetOpenUrlA(HINTERNET internet, const char* url, const cha
         SetLastError(WinInetErrorOf(result));
         return nullptr;
     }
-    constexpr long kFirstSuccess = 200;
-    constexpr long kLastSuccess = 299;
-    if (IsHttp(scheme) && (status < kFirstSuccess || status > kLastSuccess)) {
-        // The status itself is the clearest code for the message that reports it (404, 500, ...).
-        SetLastError(status > 0 ? static_cast<std::uint32_t>(status) : ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    if (IsHttp(scheme) && status <= 0) {
+        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
         return nullptr;
     }
     auto* file = new UrlHandle;
+    file->httpStatus = IsHttp(scheme) ? status : 0;
     file->body = std::move(body);
     file->cutShort = bodyCutShort;
     return Module().Register(file);
@@ -388,6 +387,29 @@ bool StandInInternetReadFile(HINTERNET file, void* buffer, std::uint32_t bytesTo
         if (count > 0) std::memcpy(buffer, handle.body.data() + handle.offset, count);
         handle.offset += count;
         *bytesRead = static_cast<std::uint32_t>(count);
+        return true;
+    });
+}
+
+bool StandInHttpQueryInfoA(HINTERNET request, std::uint32_t infoLevel, void* buffer, std::uint32_t* bufferLength,
+                           std::uint32_t*) {
+    if (infoLevel != (HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER) || bufferLength == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    return Module().WithHandle<UrlHandle>(request, [&](UrlHandle& handle) {
+        if (handle.httpStatus == 0) {
+            SetLastError(ERROR_INTERNET_INCORRECT_HANDLE_TYPE);
+            return false;
+        }
+        const auto status = static_cast<std::uint32_t>(handle.httpStatus);
+        if (buffer == nullptr || *bufferLength < sizeof status) {
+            *bufferLength = sizeof status;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return false;
+        }
+        std::memcpy(buffer, &status, sizeof status);
+        *bufferLength = sizeof status;
         return true;
     });
 }
@@ -417,6 +439,7 @@ public:
         const std::string_view name(procName);
         if (name == kInternetOpenAName) return reinterpret_cast<FARPROC>(&StandInInternetOpenA);
         if (name == kInternetOpenUrlAName) return reinterpret_cast<FARPROC>(&StandInInternetOpenUrlA);
+        if (name == kHttpQueryInfoAName) return reinterpret_cast<FARPROC>(&StandInHttpQueryInfoA);
         if (name == kInternetReadFileName) return reinterpret_cast<FARPROC>(&StandInInternetReadFile);
         if (name == kInternetCloseHandleName) return reinterpret_cast<FARPROC>(&StandInInternetCloseHandle);
         SetLastError(ERROR_PROC_NOT_FOUND);

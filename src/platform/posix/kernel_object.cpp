@@ -1,5 +1,5 @@
 // The process's one table of kernel-object handles.
-#include "platform/kernel_object.h"
+#include "platform/posix/kernel_objects.h"
 
 #include "platform/posix/handle_table.h"
 

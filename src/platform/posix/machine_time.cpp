@@ -1,4 +1,4 @@
-#include "platform/posix/machine_time.h"
+#include "platform/sim/machine_time.h"
 
 #include <time.h>
 

@@ -5,6 +5,7 @@
 
 #include "platform/last_error.h"
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/kernel_objects.h"
 #include "platform/posix/capabilities.h"
 #include "platform/posix/errors.h"
 #include "platform/win_types.h"

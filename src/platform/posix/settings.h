@@ -5,13 +5,9 @@
 #include <filesystem>
 #include <string>
 
-namespace kairovel::platform {
+#include "platform/settings.h"
 
-// KAIROVEL_ROOT: the stand-ins' state (registry database, service manager,
-// simulated clock). Default /var/lib/kairovel.
-std::filesystem::path StateRoot();
-// KAIROVEL_CLOCK: "system" (default) or "simulated".
-std::string ClockKind();
+namespace kairovel::platform {
 // KAIROVEL_SYSLOG: the event log stand-in's syslog socket. Default /dev/log.
 std::filesystem::path SyslogSocketPath();
 // KAIROVEL_NETAPI_CREDENTIALS: a file with the account that the network

@@ -1,4 +1,4 @@
-#include "platform/posix/state_file.h"
+#include "platform/sim/state_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

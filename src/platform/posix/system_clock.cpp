@@ -13,7 +13,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/capabilities.h"
 #include "platform/posix/errors.h"
-#include "platform/posix/machine_time.h"
+#include "platform/sim/machine_time.h"
 #include "platform/posix/time_adjustment.h"
 #include "platform/threads.h"
 

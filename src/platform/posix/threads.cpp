@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/last_error.h"
+#include "platform/posix/kernel_objects.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {

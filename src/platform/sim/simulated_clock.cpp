@@ -6,8 +6,8 @@
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
-#include "platform/posix/machine_time.h"
-#include "platform/posix/settings.h"
+#include "platform/sim/machine_time.h"
+#include "platform/settings.h"
 #include "platform/threads.h"
 
 namespace kairovel::platform {

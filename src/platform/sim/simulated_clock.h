@@ -24,7 +24,7 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/posix/state_file.h"
+#include "platform/sim/state_file.h"
 #include "platform/sim/clock_model.h"
 
 namespace kairovel::platform {

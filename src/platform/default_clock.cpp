@@ -1,11 +1,10 @@
-// The process's clock, chosen once from KAIROVEL_CLOCK.
-#include <unistd.h>
-
+// The process's clock, chosen once from KAIROVEL_CLOCK: the machine's own
+// (each system's backend defines MachineClock) or the simulated one.
+#include <cstdio>
 #include <string>
 
 #include "platform/clock.h"
-#include "platform/posix/settings.h"
-#include "platform/posix/system_clock.h"
+#include "platform/settings.h"
 #include "platform/sim/simulated_clock.h"
 
 namespace kairovel::platform {
@@ -24,7 +23,7 @@ ClockFacility& ChooseClock() {
     if (kind != "simulated") {
         // A misspelt setting must not reach the real clock: it was meant to keep the program away from it.
         const std::string warning = "KAIROVEL_CLOCK=" + kind + " is neither system nor simulated; using the simulated clock\n";
-        [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, warning.data(), warning.size());
+        std::fputs(warning.c_str(), stderr);
     }
     return SimulatedClockOfThisProcess();
 }

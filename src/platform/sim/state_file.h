@@ -2,10 +2,11 @@
 //
 // Readers always see a whole file: a change is written to a temporary file
 // beside it and renamed over it. Changes are made one at a time under an
-// exclusive lock (flock) on a companion lock file, so that no process's
-// change is lost to another's read-modify-write. The folder is created on
-// the first change. The folder and the files are state (state_folder.h):
-// used only when trusted, never through a link.
+// exclusive lock on a companion lock file (flock on Linux, LockFileEx on
+// Windows), so that no process's change is lost to another's
+// read-modify-write. Each system's backend defines it. The folder is created
+// on the first change. On Linux the folder and the files are state
+// (posix/state_folder.h): used only when trusted, never through a link.
 #pragma once
 
 #include <cstdint>
@@ -39,7 +40,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    // The folder, links resolved, checked as state_folder.h says. Once a call
+    // Linux: the folder, links resolved, checked as posix/state_folder.h says. Once a call
     // has found it trusted it is not checked again: only root and the caller
     // can change a trusted folder or any folder above it. The clock is read
     // through this file many times a second, and the checks are a dozen

@@ -1,0 +1,68 @@
+// System time, time adjustment, the performance counter and sleeping.
+//
+// The Windows calls the program uses to read and change the clock. Which clock
+// they reach is chosen once per process (KAIROVEL_CLOCK): the machine's own, or
+// a simulated one that tests can give a known error; tests may also put a
+// virtual clock in place for their scope (platform/sim/virtual_clock.h).
+// Calls that fail return false and leave the Windows error code in the
+// thread's last error.
+//
+// The Windows backend includes this one beside windows.h; platform/clock.h is
+// the same facility with the codes it fails with.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/facility.h"
+#include "platform/interface/win_types.h"
+
+namespace kairovel::platform {
+
+class ClockFacility {
+public:
+    virtual ~ClockFacility() = default;
+
+    virtual void GetSystemTime(SYSTEMTIME& utc) = 0;
+    virtual void GetLocalTime(SYSTEMTIME& local) = 0;
+    // Fails with ERROR_INVALID_PARAMETER for an impossible record and
+    // ERROR_PRIVILEGE_NOT_HELD without the right to set the clock.
+    virtual bool SetSystemTime(const SYSTEMTIME& utc) = 0;
+
+    // adjustment: 100-ns units added to the clock at each clock interrupt;
+    // increment: the nominal value of that, the interrupt period;
+    // disabled: the system keeps time by itself, the adjustment is not in force
+    // (the adjustment then reads as the increment).
+    virtual bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) = 0;
+    // With disabled set the adjustment is ignored and the system's own timekeeping
+    // returns. Fails with ERROR_INVALID_PARAMETER for an adjustment outside
+    // GetSystemTimeAdjustmentRange and ERROR_PRIVILEGE_NOT_HELD without the right.
+    virtual bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) = 0;
+    // The increment GetSystemTimeAdjustment reports: the adjustment at which
+    // the clock keeps its nominal rate. Known even when that call fails.
+    virtual std::uint32_t NominalTimeIncrement() = 0;
+    // The lowest and highest adjustment SetSystemTimeAdjustment accepts, in its
+    // units. Windows takes any 32-bit value, which is what this default says;
+    // the Linux kernel only rates within about 10 % of the nominal one, so
+    // there a correction that needs more must step.
+    virtual void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) {
+        lowest = 0;
+        highest = 0xFFFF'FFFF;
+    }
+
+    virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
+    virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
+
+    // Never ends earlier than planned. A suspendable call (platform/threads.h):
+    // a suspended thread is held at its end until it is resumed.
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+template <>
+ClockFacility& DefaultFacility<ClockFacility>();
+
+inline ClockFacility& Clock() { return Facility<ClockFacility>::Get(); }
+
+// The machine's own clock (KAIROVEL_CLOCK=system), as the system's backend reaches it.
+ClockFacility& MachineClock();
+
+}  // namespace kairovel::platform

@@ -1,0 +1,51 @@
+// The system's ANSI code page (CP_ACP), through the Windows conversions.
+#include <windows.h>
+
+#include "platform/codepage.h"
+
+namespace kairovel::platform {
+namespace {
+
+std::wstring Decode(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, out.data(), length);
+    return out;
+}
+
+}  // namespace
+
+std::wstring AnsiToWide(std::string_view text) { return Decode(text); }
+
+std::string WideToAnsi(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), size, out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+std::wstring AnsiStreamDecoder::Decode(std::string_view piece) {
+    pending_.append(piece);
+    // In a double-byte code page a lead byte at the end waits for its trail byte.
+    std::size_t whole = 0;
+    while (whole < pending_.size()) {
+        const bool lead = ::IsDBCSLeadByte(static_cast<BYTE>(pending_[whole])) != FALSE;
+        if (lead && whole + 1 == pending_.size()) break;
+        whole += lead ? 2 : 1;
+    }
+    std::wstring out = kairovel::platform::Decode(std::string_view(pending_).substr(0, whole));
+    pending_.erase(0, whole);
+    return out;
+}
+
+std::wstring AnsiStreamDecoder::Finish() {
+    std::wstring out = kairovel::platform::Decode(pending_);
+    pending_.clear();
+    return out;
+}
+
+}  // namespace kairovel::platform

@@ -1,0 +1,90 @@
+// The machine's own clock on Windows (KAIROVEL_CLOCK=system): the system's
+// time, time adjustment and performance counter.
+#include <windows.h>
+
+#include "platform/interface/clock.h"
+
+namespace kairovel::platform {
+namespace {
+
+SYSTEMTIME Ours(const ::SYSTEMTIME& time) {
+    return SYSTEMTIME{time.wYear,   time.wMonth,  time.wDayOfWeek, time.wDay,
+                      time.wHour,   time.wMinute, time.wSecond,    time.wMilliseconds};
+}
+
+::SYSTEMTIME Native(const SYSTEMTIME& time) {
+    return ::SYSTEMTIME{time.wYear,   time.wMonth,  time.wDayOfWeek, time.wDay,
+                        time.wHour,   time.wMinute, time.wSecond,    time.wMilliseconds};
+}
+
+// The interrupt period Windows reports when it cannot be read: 15.625 ms.
+constexpr std::uint32_t kUsualIncrement = 156'250;
+
+class WindowsClock final : public ClockFacility {
+public:
+    void GetSystemTime(SYSTEMTIME& utc) override {
+        ::SYSTEMTIME now{};
+        ::GetSystemTime(&now);
+        utc = Ours(now);
+    }
+
+    void GetLocalTime(SYSTEMTIME& local) override {
+        ::SYSTEMTIME now{};
+        ::GetLocalTime(&now);
+        local = Ours(now);
+    }
+
+    bool SetSystemTime(const SYSTEMTIME& utc) override {
+        const ::SYSTEMTIME time = Native(utc);
+        return ::SetSystemTime(&time) != FALSE;
+    }
+
+    bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override {
+        DWORD nativeAdjustment = 0;
+        DWORD nativeIncrement = 0;
+        BOOL nativeDisabled = FALSE;
+        if (!::GetSystemTimeAdjustment(&nativeAdjustment, &nativeIncrement, &nativeDisabled)) return false;
+        adjustment = nativeAdjustment;
+        increment = nativeIncrement;
+        disabled = nativeDisabled != FALSE;
+        return true;
+    }
+
+    bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
+        return ::SetSystemTimeAdjustment(adjustment, disabled ? TRUE : FALSE) != FALSE;
+    }
+
+    std::uint32_t NominalTimeIncrement() override {
+        DWORD adjustment = 0;
+        DWORD increment = 0;
+        BOOL disabled = FALSE;
+        return ::GetSystemTimeAdjustment(&adjustment, &increment, &disabled) && increment != 0 ? increment
+                                                                                            : kUsualIncrement;
+    }
+
+    bool QueryPerformanceCounter(std::int64_t& count) override {
+        LARGE_INTEGER value{};
+        if (!::QueryPerformanceCounter(&value)) return false;
+        count = value.QuadPart;
+        return true;
+    }
+
+    bool QueryPerformanceFrequency(std::int64_t& frequency) override {
+        LARGE_INTEGER value{};
+        if (!::QueryPerformanceFrequency(&value)) return false;
+        frequency = value.QuadPart;
+        return true;
+    }
+
+    // Windows suspends a thread wherever it is: a sleep needs no suspension point.
+    void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+}  // namespace
+
+ClockFacility& MachineClock() {
+    static WindowsClock clock;
+    return clock;
+}
+
+}  // namespace kairovel::platform
