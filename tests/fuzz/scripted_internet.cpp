@@ -31,6 +31,15 @@ platform::HINTERNET OpenUrl(platform::HINTERNET, const char*, const char*, std::
     return new OpenedUrl;
 }
 
+// Every body is served as a page found (200), so the fuzzed bytes reach the parser.
+bool QueryStatus(platform::HINTERNET, std::uint32_t, void* buffer, std::uint32_t* bufferLength, std::uint32_t*) {
+    const std::uint32_t found = 200;
+    if (*bufferLength < sizeof found) return false;
+    std::memcpy(buffer, &found, sizeof found);
+    *bufferLength = sizeof found;
+    return true;
+}
+
 bool Read(platform::HINTERNET file, void* buffer, std::uint32_t bytesToRead, std::uint32_t* bytesRead) {
     auto* opened = static_cast<OpenedUrl*>(file);
     const std::size_t left = served.body.size() - opened->offset;
@@ -60,6 +69,7 @@ platform::HMODULE ScriptedInternet::LoadLibraryW(std::wstring_view) {
 platform::FARPROC ScriptedInternet::GetProcAddress(platform::HMODULE, const char* name) {
     if (std::strcmp(name, platform::kInternetOpenAName) == 0) return reinterpret_cast<platform::FARPROC>(&Open);
     if (std::strcmp(name, platform::kInternetOpenUrlAName) == 0) return reinterpret_cast<platform::FARPROC>(&OpenUrl);
+    if (std::strcmp(name, platform::kHttpQueryInfoAName) == 0) return reinterpret_cast<platform::FARPROC>(&QueryStatus);
     if (std::strcmp(name, platform::kInternetReadFileName) == 0) return reinterpret_cast<platform::FARPROC>(&Read);
     if (std::strcmp(name, platform::kInternetCloseHandleName) == 0) return reinterpret_cast<platform::FARPROC>(&Close);
     return nullptr;
