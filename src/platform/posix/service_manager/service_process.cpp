@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <charconv>
 #include <fstream>
 #include <string_view>
@@ -39,6 +40,21 @@ int MoveHigh(int descriptor) {
     return high;
 }
 
+// What the two children tell the caller through one pipe. They write in
+// either order (the service may fail its exec before the middle child has
+// sent its pid), so each report says what it is; a write this small is never
+// split.
+struct LaunchReport {
+    enum Kind : std::int32_t { kServicePid, kForkError, kExecError };
+    std::int32_t kind;
+    std::int32_t value;  // the pid, or the errno
+};
+
+void Send(int descriptor, LaunchReport::Kind kind, int value) {
+    const LaunchReport report{kind, value};
+    (void)!::write(descriptor, &report, sizeof report);
+}
+
 // Only async-signal-safe calls from here: the caller may have other threads.
 [[noreturn]] void ExecService(const char* program, char* const* environment, int channel, int output, int report) {
     sigset_t all;
@@ -51,8 +67,7 @@ int MoveHigh(int descriptor) {
     const int out = output >= 0 ? output : null;
     if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 ||
         ::dup2(channel, kChannelDescriptor) < 0 || ::chdir("/") != 0) {
-        const int error = errno;
-        (void)!::write(report, &error, sizeof error);
+        Send(report, LaunchReport::kExecError, errno);
         ::_exit(127);
     }
     // Nothing else of the caller's reaches the service.
@@ -61,8 +76,7 @@ int MoveHigh(int descriptor) {
     ::setpriority(PRIO_PROCESS, 0, 0);
     char* const arguments[] = {const_cast<char*>(program), nullptr};
     ::execve(program, arguments, environment);
-    const int error = errno;
-    (void)!::write(report, &error, sizeof error);
+    Send(report, LaunchReport::kExecError, errno);
     ::_exit(127);
 }
 
@@ -152,8 +166,11 @@ std::uint32_t LaunchDetached(const LaunchRequest& request, int& pid) {
         if (service == 0) {
             ExecService(program.c_str(), environmentPointers.data(), channel.get(), output.get(), writeEnd.get());
         }
-        const int reported = service > 0 ? static_cast<int>(service) : -errno;
-        (void)!::write(writeEnd.get(), &reported, sizeof reported);
+        if (service > 0) {
+            Send(writeEnd.get(), LaunchReport::kServicePid, service);
+        } else {
+            Send(writeEnd.get(), LaunchReport::kForkError, errno);
+        }
         ::_exit(0);
     }
     writeEnd.Reset();
@@ -161,16 +178,19 @@ std::uint32_t LaunchDetached(const LaunchRequest& request, int& pid) {
     while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }
 
-    // The service's pid, then, only if it could not be run, the errno of why.
-    int reported = 0;
+    // Every report until both children have let go of the pipe: the service
+    // does at its exec, whether that runs the program or fails.
+    int servicePid = 0;
+    int failure = 0;
+    LaunchReport report{};
     std::size_t got = 0;
-    if (!ReadWhole(readEnd.get(), &reported, sizeof reported, got) || got != sizeof reported) return ERROR_NOT_ENOUGH_MEMORY;
-    if (reported < 0) return LaunchError(-reported);
-    int execError = 0;
-    if (ReadWhole(readEnd.get(), &execError, sizeof execError, got) && got == sizeof execError) {
-        return LaunchError(execError);
+    while (ReadWhole(readEnd.get(), &report, sizeof report, got) && got == sizeof report) {
+        if (report.kind == LaunchReport::kServicePid) servicePid = report.value;
+        if (report.kind != LaunchReport::kServicePid) failure = report.value;
     }
-    pid = reported;
+    if (failure != 0) return LaunchError(failure);
+    if (servicePid <= 0) return ERROR_NOT_ENOUGH_MEMORY;
+    pid = servicePid;
     return ERROR_SUCCESS;
 }
 
