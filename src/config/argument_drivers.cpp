@@ -34,12 +34,13 @@ void ParseAll(ArgumentSource& source) {
     for (source.Rewind(); !source.AtEnd(); source.Advance()) ParseArgument(source);
 }
 
-// Opens a parameter file by its narrow name: a readable file, not a folder.
-bool OpenParameterFile(const std::string& narrowName, std::ifstream& stream) {
-    if (narrowName.empty() || narrowName.find('\0') != std::string::npos) return false;
+// Opens a parameter file: a readable file, not a folder.
+bool OpenParameterFile(const std::wstring& name, std::ifstream& stream) {
+    if (name.empty() || name.find(L'\0') != std::wstring::npos) return false;
+    const std::filesystem::path path = platform::FileSystemPath(name);
     std::error_code error;
-    if (std::filesystem::is_directory(narrowName, error)) return false;
-    stream.open(narrowName, std::ios::in | std::ios::binary);
+    if (std::filesystem::is_directory(path, error)) return false;
+    stream.open(path, std::ios::in | std::ios::binary);
     return stream.is_open();
 }
 
@@ -60,9 +61,10 @@ void IncludeFile(const std::wstring& name) {
     if (includeFileDepth > kMaxIncludeDepth) {
         RaiseError(L"Include file depth of %u exceeds permitted maximum.", includeFileDepth);
     }
-    const std::string narrowName = platform::WideToAnsi(name);
+    // The limit counts the bytes of the name in the narrow code page.
+    const std::size_t nameBytes = platform::WideToAnsi(name).size();
     std::ifstream stream;
-    if (narrowName.size() > kMaxParameterFileNameBytes || !OpenParameterFile(narrowName, stream)) {
+    if (nameBytes > kMaxParameterFileNameBytes || !OpenParameterFile(name, stream)) {
         RaiseError(L"Parameter file %s not found", name);
     }
     ArgumentSource source = ArgumentSource::FromStream(stream);
@@ -82,13 +84,12 @@ void IncludeUrl(const std::wstring& url) {
 }
 
 std::wstring ParameterFileFullPath(const std::wstring& name) {
-    const std::string narrowName = platform::WideToAnsi(name);
     std::ifstream stream;
-    if (!OpenParameterFile(narrowName, stream)) return {};
+    if (!OpenParameterFile(name, stream)) return {};
     std::error_code error;
-    const std::filesystem::path full = std::filesystem::absolute(narrowName, error);
+    const std::filesystem::path full = std::filesystem::absolute(platform::FileSystemPath(name), error);
     if (error) return {};
-    return platform::AnsiToWide(full.lexically_normal().string());
+    return platform::WideName(full.lexically_normal());
 }
 
 std::uint32_t IncludeFileDepth() { return includeFileDepth; }

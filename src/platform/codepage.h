@@ -7,6 +7,7 @@
 // so a Latin-1 file name read from a parameter file still opens the file.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,13 @@ namespace kairovel::platform {
 
 std::wstring AnsiToWide(std::string_view text);
 std::string WideToAnsi(std::wstring_view text);
+
+// A file name as the system's file calls take it: on Linux its narrow bytes
+// (so an escaped byte names the file it came from), on Windows the wide name
+// itself, which the narrow code page may not be able to hold.
+std::filesystem::path FileSystemPath(std::wstring_view name);
+// The wide text of such a path.
+std::wstring WideName(const std::filesystem::path& path);
 
 // Decodes narrow text that arrives in pieces (such as blocks of a URL body):
 // a multi-byte sequence split between two pieces is decoded whole.

@@ -7,6 +7,18 @@
 namespace kairovel::testing {
 namespace {
 
+// A Latin-1 file name as the system names files: its bytes on Linux, its
+// characters on Windows, whose narrow names would go through the code page.
+std::filesystem::path LatinOneName(const std::string& bytes) {
+#ifdef _WIN32
+    std::wstring characters;
+    for (const char byte : bytes) characters += static_cast<wchar_t>(static_cast<unsigned char>(byte));
+    return characters;
+#else
+    return bytes;
+#endif
+}
+
 // Runs each test inside a folder of its own, so that short relative names work.
 class IncludeFileTest : public ConfigurationTest {
 protected:
@@ -62,7 +74,7 @@ TEST_F(IncludeFileTest, FilesThatCannotBeRead) {
 }
 
 TEST_F(IncludeFileTest, ALatinOneNameInAFileStillOpensItsFile) {
-    Write("caf\xE9.txt", "/domain=latin\n");
+    WriteFileBytes(folder_.path() / LatinOneName("caf\xE9.txt"), "/domain=latin\n");
     Write("outer.txt", "/file=caf\xE9.txt\n");
     Parse({L"/file=outer.txt"});
     ASSERT_EQ(Config().NumberOfTimeSources, 1u);

@@ -125,4 +125,8 @@ std::wstring AnsiStreamDecoder::Finish() {
     return out;
 }
 
+std::filesystem::path FileSystemPath(std::wstring_view name) { return WideToAnsi(name); }
+
+std::wstring WideName(const std::filesystem::path& path) { return AnsiToWide(path.native()); }
+
 }  // namespace kairovel::platform

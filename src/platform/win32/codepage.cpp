@@ -48,4 +48,8 @@ std::wstring AnsiStreamDecoder::Finish() {
     return out;
 }
 
+std::filesystem::path FileSystemPath(std::wstring_view name) { return std::wstring(name); }
+
+std::wstring WideName(const std::filesystem::path& path) { return path.native(); }
+
 }  // namespace kairovel::platform
