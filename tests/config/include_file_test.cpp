@@ -81,6 +81,21 @@ TEST_F(IncludeFileTest, ALatinOneNameInAFileStillOpensItsFile) {
     EXPECT_EQ(Config().SourceName[0], L"D,latin");
 }
 
+// Greek letters have no place in Windows' Western code page: the file opens
+// by its wide name all the same.
+TEST_F(IncludeFileTest, ANameTheCodePageCannotHoldStillOpens) {
+#ifdef _WIN32
+    const std::filesystem::path name = L"\u03b1\u03b2.txt";
+#else
+    const std::filesystem::path name = "\xCE\xB1\xCE\xB2.txt";  // UTF-8
+#endif
+    WriteFileBytes(folder_.path() / name, "/domain=greek\n");
+    Parse({L"/file=\u03b1\u03b2.txt"});
+    ASSERT_EQ(Config().NumberOfTimeSources, 1u);
+    EXPECT_EQ(Config().SourceName[0], L"D,greek");
+    EXPECT_TRUE(Config().ConfigurationFile.ends_with(L"\u03b1\u03b2.txt")) << Config().ConfigurationFile.size();
+}
+
 TEST_F(IncludeFileTest, FiveNestedFilesAreAllowedAndTheSixthIsRefused) {
     for (int i = 1; i <= 6; ++i) {
         Write("f" + std::to_string(i), "/domain=d" + std::to_string(i) + "\n/file=f" + std::to_string(i + 1) + "\n");

@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
@@ -59,16 +57,6 @@ IsolatedIncludes::IsolatedIncludes() : previous_(::open(".", O_RDONLY | O_DIRECT
 IsolatedIncludes::~IsolatedIncludes() {
     if (::fchdir(previous_) != 0) std::abort();
     ::close(previous_);
-}
-
-std::string ReadWholeFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteWholeFile(const std::filesystem::path& file, std::span<const std::uint8_t> bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace kairovel::fuzz

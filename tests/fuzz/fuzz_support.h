@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <span>
 #include <string>
 
 #include "log/logger.h"
+#include "support/temporary_directory.h"
 
 namespace kairovel::fuzz {
 
@@ -21,6 +21,11 @@ public:
 private:
     std::size_t written_ = 0;
 };
+
+// A fuzz input as the bytes of a file.
+inline std::string Bytes(const std::uint8_t* data, std::size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}
 
 // Makes a DiscardingLogger the current device, once per process.
 void UseDiscardingLogger();
@@ -43,11 +48,6 @@ public:
 private:
     int previous_;
 };
-
-// The whole content of file.
-std::string ReadWholeFile(const std::filesystem::path& file);
-// Writes bytes as the whole content of file.
-void WriteWholeFile(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
 
 }  // namespace kairovel::fuzz
 

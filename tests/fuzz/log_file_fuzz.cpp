@@ -18,7 +18,7 @@ constexpr std::uint32_t kAskedMaxSize = 1024;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kairovel;
     static const std::filesystem::path file = fuzz::ScratchFolder() / "kairovel.log";
-    fuzz::WriteWholeFile(file, std::span(data, size));
+    testing::WriteFileBytes(file, fuzz::Bytes(data, size));
     {
         FileLogger logger(file.wstring(), kAskedMaxSize);
         if (!logger.IsOpen()) __builtin_trap();
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Log(&logger, LevelInfo, L"Corrected clock deviation of %s milliseconds.", L"-12");
         Log(&logger, LevelError, L"%s", std::wstring(300, L'x'));
     }
-    const std::string bytes = fuzz::ReadWholeFile(file);
+    const std::string bytes = testing::ReadFileBytes(file);
     const log_file::StoredHeader header = log_file::ParseHeader(bytes);
     if (header.numbersRead != 2 || header.position < 0) __builtin_trap();
     const std::string marker = log_file::EndMarkerBytes();

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::UseScriptedInternet();
     const fuzz::IsolatedIncludes isolated;
     fuzz::ScriptedInternet::Serve("/trace=debug\n/period=1:2:3\n", 7);
-    fuzz::WriteWholeFile("p", std::span(data, size));
+    testing::WriteFileBytes("p", fuzz::Bytes(data, size));
     TheConfiguration() = Configuration{};
     try {
         IncludeFile(L"p");

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same text as the state file of a clock, read by every call of the facility.
     static const std::filesystem::path stateFile = kairovel::fuzz::ScratchFolder() / "simulated-clock.state";
-    kairovel::fuzz::WriteWholeFile(stateFile, std::span(data, size));
+    kairovel::testing::WriteFileBytes(stateFile, kairovel::fuzz::Bytes(data, size));
     SimulatedClock clock(stateFile);
     SYSTEMTIME utc;
     clock.GetSystemTime(utc);

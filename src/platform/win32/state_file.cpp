@@ -66,6 +66,10 @@ bool WriteWhole(const std::filesystem::path& path, const std::string& text) {
         if (!::WriteFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &written, nullptr)) {
             return false;
         }
+        if (written == 0) {  // no progress: never loop on it
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
         done += written;
     }
     return ::FlushFileBuffers(file.get()) != FALSE;

@@ -117,7 +117,7 @@ std::vector<std::wstring> ServiceFolderNames() {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(StateRoot() / "service-manager", error)) {
         if (entry.is_directory(error) && !entry.is_symlink(error)) {
-            names.push_back(AnsiToWide(entry.path().filename().string()));
+            names.push_back(WideName(entry.path().filename()));
         }
     }
     std::sort(names.begin(), names.end());
