@@ -109,7 +109,9 @@ TEST(ChronyPeer, BroadcastIsHeardWithItsOffset) {
     testing::ChronyBroadcaster chrony("+5s");
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     // A reading includes the wait for the next broadcast, so no single one
-    // says how late the listener took it; most of them are taken at once.
+    // says how late the listener took it; most of them are taken at once,
+    // within what a loaded machine may hold chronyd between its timestamp
+    // and its send (a fault in the fraction or the delay shows as far more).
     std::vector<std::int64_t> errors;
     for (int broadcast = 0; broadcast < 5; ++broadcast) {
         NtpTimeSource ntp(L"");
@@ -120,7 +122,8 @@ TEST(ChronyPeer, BroadcastIsHeardWithItsOffset) {
         EXPECT_EQ(ntp.GetDelay().Milliseconds(), 0);
         EXPECT_EQ(ntp.GetPeerName(), L"127.0.0.1");
     }
-    EXPECT_LE(std::abs(Median(errors)), kNtpTolerance);
+    constexpr std::int64_t kBroadcastLatencyTolerance = 10;  // ms
+    EXPECT_LE(std::abs(Median(errors)), kBroadcastLatencyTolerance);
 }
 
 // The instant rdate printed (TZ=UTC, as "Mon Dec  7 20:21:21 UTC 2026"), or -1.
