@@ -26,27 +26,12 @@ trap cleanup EXIT
 failures=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
-# Wine's own errors are shown (its err channel), so that a program Wine could
-# not run says why instead of ending with a bare code.
-export WINEDEBUG=-all,err+all
-
 # Runs a Windows program; its standard output in $out, standard error in $err, exit code in $code.
-run_once() {
+run() {
   "$wine_run" "$@" > "$work/out" 2> "$work/err"
   code=$?
   out=$(cat "$work/out"; printf x) && out=${out%x}
   err=$(cat "$work/err"; printf x) && err=${err%x}
-}
-# Every program here writes something when it fails. One that ended with
-# code 1 having written nothing, or only Wine's own errors, never ran: Wine
-# failed to start it (seen once on a fresh machine). That is told and the
-# program run once more; anything else is the program's own answer.
-run() {
-  run_once "$@"
-  if [ "$code" = 1 ] && [ -z "$out" ] && [ -z "$(grep -v '^[0-9a-f]*:err:' <<< "$err" | tr -d '\n')" ]; then
-    echo "note: Wine ended $(basename "$1") with code 1 before it ran; once more. Wine said: ${err:-nothing}"
-    run_once "$@"
-  fi
 }
 # The text as a Windows console program writes it to a pipe: CR LF line ends.
 crlf() { printf '%s' "$1" | sed -z 's/\n/\r\n/g'; }
