@@ -139,14 +139,13 @@ void NtpTimeSource::GetTime(TimeValue& now) {
     platform::sockaddr_in sender;
     const NtpMessage message = ReceiveMessage(broadcast, requestStamp, exchange, sender);
     SetDelay(exchange);
-
-    if (broadcast) {
-        SetPeerName(platform::AnsiToWide(Winsock().inet_ntoa(sender.sin_addr)));
-        SetDelayMilliseconds(0);  // waiting for a broadcast is no network delay
-    } else {
-        SetPeerName(host_);
-    }
+    if (broadcast) SetDelayMilliseconds(0);  // waiting for a broadcast is no network delay
+    SetPeerName(SenderName(broadcast, sender));
     TakeNtpTime(message, GetPeerName(), now);
+}
+
+std::wstring NtpTimeSource::SenderName(bool broadcast, const platform::sockaddr_in& sender) const {
+    return broadcast ? platform::AnsiToWide(Winsock().inet_ntoa(sender.sin_addr)) : host_;
 }
 
 void NtpTimeSource::SendRequest(std::uint64_t requestStamp) {
@@ -174,15 +173,13 @@ NtpMessage NtpTimeSource::ReceiveMessage(bool broadcast, std::uint64_t requestSt
             RaiseError(L"Error %d on receiving NTP request", Winsock().WSAGetLastError());
         }
         if (n == 0) RaiseError(L"NTP server closed socket unexpectedly");
-        const std::wstring from =
-            broadcast ? platform::AnsiToWide(Winsock().inet_ntoa(sender.sin_addr)) : host_;
         NtpMessage message;
         if (!NtpMessageFromDatagram(std::span(datagram.data(), static_cast<std::size_t>(n)), message)) {
             Log(CurrentLogger(), LevelTrace, L"Ignored a datagram of %d bytes from %s: an NTP message has %d.", n,
-                from, kNtpMessageBytes);
+                SenderName(broadcast, sender), kNtpMessageBytes);
         } else if (!broadcast && !NtpReplyAnswers(message, requestStamp)) {
             Log(CurrentLogger(), LevelTrace, L"Ignored an NTP message from %s that does not answer this request.",
-                from);
+                SenderName(broadcast, sender));
         } else {
             return message;
         }

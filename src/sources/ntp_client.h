@@ -86,6 +86,8 @@ public:
     void GetTime(TimeValue& now) override;
 
 private:
+    // Who sent a message: the broadcaster's address, or the host asked.
+    std::wstring SenderName(bool broadcast, const platform::sockaddr_in& sender) const;
     void SendRequest(std::uint64_t requestStamp);
     // Receives until a datagram holds a whole message (that answers the
     // request, in unicast mode) or the time-out has passed since exchange began.

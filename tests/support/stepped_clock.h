@@ -50,35 +50,32 @@ public:
         const platform::SuspendableCall suspendable;
         std::unique_lock<std::mutex> lock(mutex_);
         if (stopped_) throw StoppedClock{};
-        const std::int64_t end = now_ + milliseconds;
+        const std::int64_t end = time_.ElapsedMilliseconds() + milliseconds;
         const auto entry = ends_.insert(end);
         changed_.notify_all();
-        changed_.wait(lock, [&] { return now_ >= end || stopped_; });
+        changed_.wait(lock, [&] { return time_.ElapsedMilliseconds() >= end || stopped_; });
         ends_.erase(entry);
-        if (now_ < end) throw StoppedClock{};
+        if (time_.ElapsedMilliseconds() < end) throw StoppedClock{};
     }
 
     // Moves the time on; the sleeps that end by then return.
     void Advance(std::int64_t milliseconds) {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            now_ += milliseconds;
             time_.Advance(static_cast<std::uint64_t>(milliseconds));
         }
         changed_.notify_all();
     }
 
     // Milliseconds since the clock was made.
-    std::int64_t Now() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return now_;
-    }
+    std::int64_t Now() { return time_.ElapsedMilliseconds(); }
 
     // Waits (at most 10 s) until count sleeps are pending, each ending after now.
     bool AwaitSleepers(std::size_t count) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-            return static_cast<std::size_t>(std::distance(ends_.upper_bound(now_), ends_.end())) >= count;
+            const auto pending = ends_.upper_bound(time_.ElapsedMilliseconds());
+            return static_cast<std::size_t>(std::distance(pending, ends_.end())) >= count;
         });
     }
 
@@ -96,7 +93,6 @@ private:
     platform::VirtualClock time_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::int64_t now_ = 0;
     std::multiset<std::int64_t> ends_;  // of the pending sleeps
     bool stopped_ = false;
 };

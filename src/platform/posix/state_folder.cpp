@@ -47,24 +47,30 @@ std::uint32_t Refuse(std::string text, std::string& problem) {
 // Root's files are everyone's to trust; the caller's own are the caller's.
 bool OwnerIsTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
 
+// The texts of the refusals: the path and what is wrong with it.
+std::string Refused(const fs::path& path, const std::string& why) {
+    return path.string() + " is refused as state: " + why;
+}
+
 std::string OwnerProblem(const fs::path& path, uid_t owner) {
-    return path.string() + " is refused as state: its owner (uid " + std::to_string(owner) +
-           ") is neither root nor the caller";
+    return Refused(path, "its owner (uid " + std::to_string(owner) + ") is neither root nor the caller");
+}
+
+std::string OthersMayWriteProblem(const fs::path& path, mode_t mode) {
+    return Refused(path, "others may write to it (mode " + ModeText(mode) + ")");
 }
 
 // One folder of the resolved path: itself (last) or one above it.
 std::uint32_t CheckFolder(const fs::path& folder, bool isStateFolder, std::string& problem) {
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0) return WindowsErrorFromErrno(errno);
-    if (!S_ISDIR(status.st_mode)) return Refuse(folder.string() + " is refused as state: it is not a folder", problem);
+    if (!S_ISDIR(status.st_mode)) return Refuse(Refused(folder, "it is not a folder"), problem);
     if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(folder, status.st_uid), problem);
     // Above the state folder a sticky folder may be open to all: no one renames another's entries there.
     const bool othersMayWrite = (status.st_mode & kWritableByOthers) != 0;
     const bool sticky = (status.st_mode & S_ISVTX) != 0;
     if (othersMayWrite && (isStateFolder || !sticky)) {
-        return Refuse(folder.string() + " is refused as state: others may write to it (mode " +
-                          ModeText(status.st_mode) + ")",
-                      problem);
+        return Refuse(OthersMayWriteProblem(folder, status.st_mode), problem);
     }
     return ERROR_SUCCESS;
 }
@@ -92,15 +98,11 @@ std::uint32_t CreateFolders(const fs::path& path) {
 
 // What fstat or lstat says of a file that is to hold state.
 std::uint32_t CheckFileStatus(const fs::path& file, const struct stat& status, std::string& problem) {
-    if (S_ISLNK(status.st_mode)) return Refuse(file.string() + " is refused as state: it is a link", problem);
-    if (!S_ISREG(status.st_mode)) {
-        return Refuse(file.string() + " is refused as state: it is not a regular file", problem);
-    }
+    if (S_ISLNK(status.st_mode)) return Refuse(Refused(file, "it is a link"), problem);
+    if (!S_ISREG(status.st_mode)) return Refuse(Refused(file, "it is not a regular file"), problem);
     if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(file, status.st_uid), problem);
     if ((status.st_mode & kWritableByOthers) != 0) {
-        return Refuse(file.string() + " is refused as state: others may write to it (mode " +
-                          ModeText(status.st_mode) + ")",
-                      problem);
+        return Refuse(OthersMayWriteProblem(file, status.st_mode), problem);
     }
     return ERROR_SUCCESS;
 }
@@ -141,7 +143,7 @@ int OpenStateFile(const fs::path& file, int flags, mode_t mode, std::string& pro
     const int descriptor = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (descriptor < 0) {
         if (errno == ELOOP) {
-            Refuse(file.string() + " is refused as state: it is a link", problem);
+            Refuse(Refused(file, "it is a link"), problem);
             errno = EACCES;
         }
         return -1;
