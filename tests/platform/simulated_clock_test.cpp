@@ -107,13 +107,8 @@ TEST(SimulatedClockModel, StateOutsideTheModelsRangeIsRefusedWithItsReason) {
     EXPECT_EQ(problemOf(state("9223372036854775807", "-9223372036854775808", "drift_ppm 0\nincrement 1\n"
                                                                               "adjustment 1\ndisabled 0\n")),
               "clock is out of range");
-    EXPECT_EQ(problemOf(state("-1", "0", usual)), "machine is out of range");
     EXPECT_EQ(problemOf(state("0", "0", "drift_ppm nan\nincrement 100000\nadjustment 1\ndisabled 0\n")),
               "drift_ppm is out of range");
-    EXPECT_EQ(problemOf(state("0", "0", "drift_ppm 0\nincrement 1\nadjustment 1\ndisabled 0\n")),
-              "increment is out of range");
-    EXPECT_EQ(problemOf(state("0", "0", "drift_ppm 0\nincrement 100000\nadjustment -1\ndisabled 0\n")),
-              "adjustment is out of range");
     EXPECT_EQ(problemOf(state("0", "0", usual + "clock 5\n")), "clock is given twice");
     EXPECT_EQ(problemOf(state("0", "0", usual + "owner root\n")), "it has an unknown field");
     EXPECT_EQ(problemOf(state("0", "0", usual + std::string(5000, '#'))),

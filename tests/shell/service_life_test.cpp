@@ -282,17 +282,6 @@ TEST_F(ServiceLifeTest, PauseAndContinueSuspendAndResumeTheSchedulerOnlyFromThei
     EXPECT_EQ(dispatcher_.Reports().back().dwWin32ExitCode, 0u);
 }
 
-// A start parameter the parser refuses: STOPPED with the error, and the reason
-// on the event log (the configured device is not open yet).
-TEST_F(ServiceLifeTest, ARefusedStartParameterStopsTheServiceWithTheParsersText) {
-    Start({L"/bogus"});
-    ASSERT_TRUE(Returned());
-    EXPECT_THAT(dispatcher_.States(), ElementsAre(SERVICE_START_PENDING, SERVICE_STOPPED));
-    EXPECT_THAT(EventLogged("Service was stopped"),
-                HasSubstr("Service was stopped because Illegal argument /bogus in command line. Error code was "));
-    EXPECT_EQ(threads_.running.load(), 0);  // no scheduler was started
-}
-
 // Without a status handle the error path's own report fails too: its message
 // comes first, then the registration's.
 TEST_F(ServiceLifeTest, AFailedRegistrationGivesTheReportsFailureThenItsOwn) {

@@ -1,5 +1,5 @@
 // The scheduler on a clock the test steps: the start time, the periods, a
-// late pass, pause and continue, and the scheduler's own failure. The real
+// late pass, pause and continue. The real
 // TIME server runs on port 37 of the test's own network namespace, and the
 // registry under a temporary KAIROVEL_ROOT.
 #include "sync/scheduler.h"
@@ -12,12 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/privilege.h"
 #include "platform/threads.h"
 #include "support/eventually.h"
 #include "support/loopback.h"
 #include "support/recording_logger.h"
-#include "support/refusing_privileges.h"
 #include "support/stepped_clock.h"
 #include "support/temporary_directory.h"
 
@@ -189,17 +187,6 @@ TEST_F(SchedulerTest, WhilePausedNoPassStartsAndASleepEndsNoEarlierThanPlanned) 
     ASSERT_EQ(threads.ResumeThread(thread_), 1u);
     ASSERT_TRUE(Eventually([this] { return Starts().size() == 3; }));
     EXPECT_THAT(Starts(), ElementsAre(0, 600, 2400));
-}
-
-// The scheduler's own failure ends the schedule and asks the service to stop.
-TEST_F(SchedulerTest, ItsOwnFailureIsReportedAndSetsTheStopEvent) {
-    RefusingPrivileges privileges;
-    const platform::ScopedFacility<platform::PrivilegeFacility> usePrivileges(privileges);
-    Start();
-    ASSERT_EQ(platform::Threads().WaitForSingleObject(thread_, kBound), platform::WAIT_OBJECT_0);
-    EXPECT_TRUE(StopEventSet());
-    EXPECT_THAT(log_.Texts(), ElementsAre(L"Worker thread exited abnormally"));
-    EXPECT_TRUE(Starts().empty());
 }
 
 }  // namespace
