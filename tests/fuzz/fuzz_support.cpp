@@ -9,17 +9,6 @@
 #include <system_error>
 
 namespace kairovel::fuzz {
-namespace {
-
-// Never destroyed, so that the removal at exit can still name it.
-const std::filesystem::path* scratchFolder = nullptr;
-
-void RemoveScratchFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(*scratchFolder, ignored);
-}
-
-}  // namespace
 
 void UseDiscardingLogger() {
     static const bool installed = [] {
@@ -30,17 +19,14 @@ void UseDiscardingLogger() {
 }
 
 const std::filesystem::path& ScratchFolder() {
-    if (scratchFolder == nullptr) {
+    // On tmpfs where the machine has it: some targets write a file every run.
+    static const testing::TemporaryDirectory folder = [] {
         std::error_code error;
-        const std::filesystem::path shared = "/dev/shm";
-        const std::filesystem::path base =
-            std::filesystem::is_directory(shared, error) ? shared : std::filesystem::temp_directory_path();
-        std::string pattern = (base / "kairovel-fuzz-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        scratchFolder = new std::filesystem::path(pattern);
-        std::atexit(RemoveScratchFolder);
-    }
-    return *scratchFolder;
+        if (!std::filesystem::is_directory("/dev/shm", error)) return testing::TemporaryDirectory();
+        const testing::ScopedEnvironment onTmpfs("TMPDIR", "/dev/shm");
+        return testing::TemporaryDirectory();
+    }();
+    return folder.path();
 }
 
 IsolatedIncludes::IsolatedIncludes() : previous_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
