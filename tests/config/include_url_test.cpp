@@ -12,6 +12,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/curl_internet.h"
 #include "support/http_server.h"
+#include "support/scripted_internet.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::testing {
@@ -211,80 +212,13 @@ TEST_F(IncludeUrlTest, ALibraryThatCannotBeLoaded) {
 }
 
 // A library whose behaviour each test scripts, for failures the real one never shows.
-struct Script {
-    bool loads = true;
-    const char* missingEntryPoint = nullptr;
-    bool sessionFails = false;
-    bool readFails = false;
-    std::uint32_t status = 200;
-    int loaded = 0;
-    int openHandles = 0;
-};
-Script script;
-
-platform::HINTERNET ScriptedOpen(const char*, std::uint32_t, const char*, const char*, std::uint32_t) {
-    if (script.sessionFails) {
-        platform::SetLastError(platform::ERROR_INTERNET_INTERNAL_ERROR);
-        return nullptr;
-    }
-    ++script.openHandles;
-    return &script;
-}
-platform::HINTERNET ScriptedOpenUrl(platform::HINTERNET, const char*, const char*, std::uint32_t, std::uint32_t,
-                                    std::uintptr_t) {
-    ++script.openHandles;
-    return &script;
-}
-// The scripted server answers with a success status, or with the one the test asks for.
-bool ScriptedQuery(platform::HINTERNET, std::uint32_t, void* buffer, std::uint32_t* length, std::uint32_t*) {
-    std::memcpy(buffer, &script.status, sizeof script.status);
-    *length = sizeof script.status;
-    return true;
-}
-bool ScriptedRead(platform::HINTERNET, void* buffer, std::uint32_t, std::uint32_t* bytesRead) {
-    if (script.readFails) {
-        platform::SetLastError(platform::ERROR_INTERNET_CONNECTION_RESET);
-        return false;
-    }
-    static const char body[] = "/trace\n";
-    static bool given = false;
-    *bytesRead = given ? 0 : static_cast<std::uint32_t>(std::strlen(body));
-    std::memcpy(buffer, body, *bytesRead);
-    given = !given;
-    return true;
-}
-bool ScriptedClose(platform::HINTERNET) {
-    --script.openHandles;
-    return true;
-}
-
-class ScriptedLibrary final : public InternetLibraryFacility {
-public:
-    platform::HMODULE LoadLibraryW(std::wstring_view) override {
-        if (!script.loads) return nullptr;
-        ++script.loaded;
-        return reinterpret_cast<platform::HMODULE>(&script);
-    }
-    platform::FARPROC GetProcAddress(platform::HMODULE, const char* name) override {
-        if (script.missingEntryPoint != nullptr && std::strcmp(name, script.missingEntryPoint) == 0) return nullptr;
-        if (std::strcmp(name, "InternetOpenA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpen);
-        if (std::strcmp(name, "InternetOpenUrlA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedOpenUrl);
-        if (std::strcmp(name, "HttpQueryInfoA") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedQuery);
-        if (std::strcmp(name, "InternetReadFile") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedRead);
-        if (std::strcmp(name, "InternetCloseHandle") == 0) return reinterpret_cast<platform::FARPROC>(&ScriptedClose);
-        return nullptr;
-    }
-    bool FreeLibrary(platform::HMODULE) override {
-        --script.loaded;
-        return true;
-    }
-};
+InternetScript& script = ScriptedInternet::Script();
 
 class ScriptedLibraryTest : public ConfigurationTest {
 protected:
     void SetUp() override {
         ConfigurationTest::SetUp();
-        script = Script{};
+        script = InternetScript{};
     }
     void TearDown() override {
         EXPECT_EQ(script.loaded, 0);
@@ -292,7 +226,7 @@ protected:
         EXPECT_EQ(UrlReader::LiveReaders(), 0u);
         ConfigurationTest::TearDown();
     }
-    ScriptedLibrary library_;
+    ScriptedInternet library_;
     platform::ScopedFacility<InternetLibraryFacility> useLibrary_{library_};
 };
 

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/facility.h"
+
 namespace kairovel::fuzz {
 
 void UseDiscardingLogger() {
@@ -16,6 +18,11 @@ void UseDiscardingLogger() {
         return true;
     }();
     (void)installed;
+}
+
+void UseScriptedInternet() {
+    static testing::ScriptedInternet library;
+    static const platform::ScopedFacility<platform::InternetLibraryFacility> use(library);
 }
 
 const std::filesystem::path& ScratchFolder() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "log/logger.h"
+#include "support/scripted_internet.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::fuzz {
@@ -29,6 +30,10 @@ inline std::string Bytes(const std::uint8_t* data, std::size_t size) {
 
 // Makes a DiscardingLogger the current device, once per process.
 void UseDiscardingLogger();
+
+// Puts a testing::ScriptedInternet in the place of the process's Internet
+// library, once; what it serves is set with ScriptedInternet::Serve.
+void UseScriptedInternet();
 
 // A folder of this process's own on tmpfs (/dev/shm, else the temporary
 // folder), made once and removed when the process ends.

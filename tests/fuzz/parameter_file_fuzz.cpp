@@ -7,14 +7,13 @@
 #include "config/argument_drivers.h"
 #include "config/configuration.h"
 #include "fuzz_support.h"
-#include "scripted_internet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kairovel;
     fuzz::UseDiscardingLogger();
     fuzz::UseScriptedInternet();
     const fuzz::IsolatedIncludes isolated;
-    fuzz::ScriptedInternet::Serve("/trace=debug\n/period=1:2:3\n", 7);
+    testing::ScriptedInternet::Serve("/trace=debug\n/period=1:2:3\n", 7);
     testing::WriteFileBytes("p", fuzz::Bytes(data, size));
     TheConfiguration() = Configuration{};
     try {

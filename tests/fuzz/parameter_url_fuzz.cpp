@@ -8,7 +8,6 @@
 #include "config/configuration.h"
 #include "config/url_reader.h"
 #include "fuzz_support.h"
-#include "scripted_internet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kairovel;
@@ -16,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::UseDiscardingLogger();
     fuzz::UseScriptedInternet();
     const fuzz::IsolatedIncludes isolated;
-    fuzz::ScriptedInternet::Serve(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), data[0]);
+    testing::ScriptedInternet::Serve(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), data[0]);
     TheConfiguration() = Configuration{};
     try {
         IncludeUrl(L"http://parameters.invalid/kairovel.txt");
