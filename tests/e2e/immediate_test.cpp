@@ -120,8 +120,9 @@ TEST_F(ImmediateRun, NtpSlewLeavesTheClockWithinTwoMillisecondsWhileTheTimeServe
     const ChronyServer chrony;
     ASSERT_TRUE(chrony.Ready()) << chrony.Output();
     // A slew ends when the program wakes up after its window: every millisecond
-    // it wakes late costs the rate's share of a millisecond (100 per mille here).
-    SetClock(1000 + kHalfMillisecond, 40);
+    // it wakes late costs the rate's share of a millisecond. At 10 per mille a
+    // loaded machine may end the window 50 ms late and stay within the limit.
+    SetClock(100 + kHalfMillisecond, 40);
     BackgroundProcess program(Program({"/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20", "/trace=debug"}),
                               Options());
     // Once the 10 s window has begun, the TIME server answers beside the pass.
@@ -141,9 +142,9 @@ TEST_F(ImmediateRun, NtpSlewLeavesTheClockWithinTwoMillisecondsWhileTheTimeServe
     EXPECT_EQ(rdate.exitCode, 0) << rdate.standardError;
     EXPECT_THAT(rdate.standardOutput, ::testing::ContainsRegex("[0-9][0-9]:[0-9][0-9]:[0-9][0-9]"));
     EXPECT_THAT(output, HasSubstr("Clock will be adjusted over approx. 10 seconds...\n"));
-    EXPECT_THAT(output, HasSubstr("Started adjusting time by -10"));  // about 100 per mille slower
+    EXPECT_THAT(output, HasSubstr("Started adjusting time by -10."));  // about 10 per mille slower
     EXPECT_THAT(output, HasSubstr("Adjustment restored to 100000 (1)\n"));
-    EXPECT_NEAR(Corrected(output), 1000, 3);
+    EXPECT_NEAR(Corrected(output), 100, 3);
     const double left = TrueError();
     Report("NTP slew: true error left (ms)", left);
     EXPECT_LT(std::fabs(left), kNtpLimitMilliseconds) << output;
