@@ -53,6 +53,10 @@ double PrintedDeviation(const std::string& output) {
     return Captured(output, "[Cc]orrect(?:ed clock)? deviation of (-?[0-9]+) milliseconds");
 }
 
+// A slew ends when the program wakes after its window, and every millisecond
+// a loaded host holds the guest back costs the rate's share of it: the slews
+// run at a few per cent, well past the frequency's range and into the tick's,
+// where a wake-up 50 ms late still leaves the correction within the limit.
 class KernelClock : public ::testing::Test {
 protected:
     // Runs one pass of the case to its end and checks what the program moved
@@ -84,7 +88,7 @@ protected:
 TEST_F(KernelClock, ThirtySecondSlewForwardLandsWithinTwoMillisecondsAndRestoresTheExactRate) {
     GuestCase guestCase;
     guestCase.startFrequency = Frequency(4.0);  // a tenth of the adjustment unit: it rounds to none
-    guestCase.stepMilliseconds = -2500;         // behind: the slew runs the clock about 8 % fast
+    guestCase.stepMilliseconds = -600;          // behind: the slew runs the clock 2 % fast
     guestCase.arguments = {"/immediate", kSource, "/period=0:1:0", "/trace=debug"};
     ExpectCorrectionOfPrintedDeviation(guestCase, "30 s slew");
 }
@@ -93,7 +97,7 @@ TEST_F(KernelClock, TenSecondSlewBackLandsWithinTwoMillisecondsAndRestoresTheExa
     GuestCase guestCase;
     guestCase.startTick = kNominalTick + 1;
     guestCase.startFrequency = Frequency(12.3);
-    guestCase.stepMilliseconds = 900;  // ahead: the slew runs the clock 9 % slow
+    guestCase.stepMilliseconds = 150;  // ahead: the slew runs the clock 1.5 % slow
     guestCase.arguments = {"/immediate", kSource, "/period=0:0:20", "/trace=debug"};
     ExpectCorrectionOfPrintedDeviation(guestCase, "10 s slew");
 }
