@@ -84,12 +84,7 @@ TEST_F(IncludeFileTest, ALatinOneNameInAFileStillOpensItsFile) {
 // Greek letters have no place in Windows' Western code page: the file opens
 // by its wide name all the same.
 TEST_F(IncludeFileTest, ANameTheCodePageCannotHoldStillOpens) {
-#ifdef _WIN32
-    const std::filesystem::path name = L"\u03b1\u03b2.txt";
-#else
-    const std::filesystem::path name = "\xCE\xB1\xCE\xB2.txt";  // UTF-8
-#endif
-    WriteFileBytes(folder_.path() / name, "/domain=greek\n");
+    WriteFileBytes(folder_.path() / std::filesystem::path(u8"\u03b1\u03b2.txt"), "/domain=greek\n");
     Parse({L"/file=\u03b1\u03b2.txt"});
     ASSERT_EQ(Config().NumberOfTimeSources, 1u);
     EXPECT_EQ(Config().SourceName[0], L"D,greek");

@@ -38,8 +38,9 @@ void Report(const std::string& problem) {
     [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
-std::uint32_t Refuse(std::string text, std::string& problem) {
-    problem = std::move(text);
+// Refuses path as state: problem says which path and why.
+std::uint32_t Refuse(const fs::path& path, const std::string& why, std::string& problem) {
+    problem = path.string() + " is refused as state: " + why;
     Report(problem);
     return ERROR_ACCESS_DENIED;
 }
@@ -47,30 +48,23 @@ std::uint32_t Refuse(std::string text, std::string& problem) {
 // Root's files are everyone's to trust; the caller's own are the caller's.
 bool OwnerIsTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
 
-// The texts of the refusals: the path and what is wrong with it.
-std::string Refused(const fs::path& path, const std::string& why) {
-    return path.string() + " is refused as state: " + why;
+std::string UntrustedOwner(uid_t owner) {
+    return "its owner (uid " + std::to_string(owner) + ") is neither root nor the caller";
 }
 
-std::string OwnerProblem(const fs::path& path, uid_t owner) {
-    return Refused(path, "its owner (uid " + std::to_string(owner) + ") is neither root nor the caller");
-}
-
-std::string OthersMayWriteProblem(const fs::path& path, mode_t mode) {
-    return Refused(path, "others may write to it (mode " + ModeText(mode) + ")");
-}
+std::string OthersMayWrite(mode_t mode) { return "others may write to it (mode " + ModeText(mode) + ")"; }
 
 // One folder of the resolved path: itself (last) or one above it.
 std::uint32_t CheckFolder(const fs::path& folder, bool isStateFolder, std::string& problem) {
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0) return WindowsErrorFromErrno(errno);
-    if (!S_ISDIR(status.st_mode)) return Refuse(Refused(folder, "it is not a folder"), problem);
-    if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(folder, status.st_uid), problem);
+    if (!S_ISDIR(status.st_mode)) return Refuse(folder, "it is not a folder", problem);
+    if (!OwnerIsTrusted(status.st_uid)) return Refuse(folder, UntrustedOwner(status.st_uid), problem);
     // Above the state folder a sticky folder may be open to all: no one renames another's entries there.
     const bool othersMayWrite = (status.st_mode & kWritableByOthers) != 0;
     const bool sticky = (status.st_mode & S_ISVTX) != 0;
     if (othersMayWrite && (isStateFolder || !sticky)) {
-        return Refuse(OthersMayWriteProblem(folder, status.st_mode), problem);
+        return Refuse(folder, OthersMayWrite(status.st_mode), problem);
     }
     return ERROR_SUCCESS;
 }
@@ -98,11 +92,11 @@ std::uint32_t CreateFolders(const fs::path& path) {
 
 // What fstat or lstat says of a file that is to hold state.
 std::uint32_t CheckFileStatus(const fs::path& file, const struct stat& status, std::string& problem) {
-    if (S_ISLNK(status.st_mode)) return Refuse(Refused(file, "it is a link"), problem);
-    if (!S_ISREG(status.st_mode)) return Refuse(Refused(file, "it is not a regular file"), problem);
-    if (!OwnerIsTrusted(status.st_uid)) return Refuse(OwnerProblem(file, status.st_uid), problem);
+    if (S_ISLNK(status.st_mode)) return Refuse(file, "it is a link", problem);
+    if (!S_ISREG(status.st_mode)) return Refuse(file, "it is not a regular file", problem);
+    if (!OwnerIsTrusted(status.st_uid)) return Refuse(file, UntrustedOwner(status.st_uid), problem);
     if ((status.st_mode & kWritableByOthers) != 0) {
-        return Refuse(OthersMayWriteProblem(file, status.st_mode), problem);
+        return Refuse(file, OthersMayWrite(status.st_mode), problem);
     }
     return ERROR_SUCCESS;
 }
@@ -143,7 +137,7 @@ int OpenStateFile(const fs::path& file, int flags, mode_t mode, std::string& pro
     const int descriptor = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
     if (descriptor < 0) {
         if (errno == ELOOP) {
-            Refuse(Refused(file, "it is a link"), problem);
+            Refuse(file, "it is a link", problem);
             errno = EACCES;
         }
         return -1;

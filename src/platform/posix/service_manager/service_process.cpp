@@ -185,8 +185,11 @@ std::uint32_t LaunchDetached(const LaunchRequest& request, int& pid) {
     LaunchReport report{};
     std::size_t got = 0;
     while (ReadWhole(readEnd.get(), &report, sizeof report, got) && got == sizeof report) {
-        if (report.kind == LaunchReport::kServicePid) servicePid = report.value;
-        if (report.kind != LaunchReport::kServicePid) failure = report.value;
+        if (report.kind == LaunchReport::kServicePid) {
+            servicePid = report.value;
+        } else {
+            failure = report.value;
+        }
     }
     if (failure != 0) return LaunchError(failure);
     if (servicePid <= 0) return ERROR_NOT_ENOUGH_MEMORY;
