@@ -19,11 +19,10 @@ constexpr std::uint64_t kMillisecondsPerDay = kSecondsPerDay * kMillisecondsPerS
 // The longest single sleep: the platform counts milliseconds in 32 bits.
 constexpr std::uint64_t kLongestSleepMilliseconds = 0xFFFF'FFFE;
 
-// The texts are split before "(s)" only so that the layering check does not take them for a call.
 constexpr FormatText<std::uint32_t> kWaitForMessage =
-    L"Kairovel will wait for %u seconds to synchronize with the remote system" L"(s).";
+    L"Kairovel will wait for %u seconds to synchronize with the remote system(s).";
 constexpr FormatText<std::uint32_t, std::uint32_t, std::uint32_t> kWaitUntilMessage =
-    L"Kairovel will wait until %02u:%02u:%02u to synchronize with the remote system" L"(s).";
+    L"Kairovel will wait until %02u:%02u:%02u to synchronize with the remote system(s).";
 
 // Sleeps the milliseconds in pieces the platform can take, so that a delay
 // or a period of years is slept in full instead of wrapping.

@@ -26,6 +26,13 @@ expect pass '#include "platform/clock.h"'
 expect pass 'platform::Clock().Sleep(100);'
 expect pass 'int s = winsock.socket(2, 1, 0);'
 expect pass '// getenv( is mentioned in a comment only'
+# Comments and literals are read as text, not as code.
+expect pass 'auto text = L"the remote system(s).";'
+expect pass 'auto text = L"say \"system(s)\" twice";'
+expect pass $'/* a note\n   on getenv(\n */ int x = 86\'400;'
+expect pass 'auto text = R"x(kill(")x" + u8R"(open()";'
+expect fail 'auto s = "x"; getenv("HOME");'
+expect fail $'/* a note */ char c = \'"\'; int f = open(path);'
 # The layer order: shell sync clock sources config timebase log platform.
 expect fail '#include "shell/privilege.h"'
 expect fail '#include "config/configuration.h"' log
