@@ -1,5 +1,6 @@
-// kairovel-sc: the service control manager stand-in's command, for people and
-// tests, in the manner of the Windows service control command.
+// kairovel-sc: the service control manager's command, for people and tests,
+// in the manner of the Windows service control command. On Linux, where the
+// manager is systemd, it is how a service is paused and continued.
 //
 //   kairovel-sc query NAME          the service's status
 //   kairovel-sc start NAME [ARG...] starts it, with the arguments as start parameters
@@ -7,9 +8,6 @@
 //                                   sends the control; prints the status it answers with
 //   kairovel-sc delete NAME         marks the entry for deletion
 //   kairovel-sc qc NAME             the entry's configuration
-//   kairovel-sc boot                starts the automatic services, as the machine's start does
-//   kairovel-sc shutdown            sends the running services the shut-down control and waits
-//                                   until they have stopped, as the machine's end does
 //
 // A failing call prints "[SC] <Function> FAILED <code>:" and the system's text
 // for the code, and the command exits with the code (the system keeps its low
@@ -23,14 +21,15 @@
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
 #include "platform/system_message.h"
-#include "sc_commands.h"
 
-namespace kairovel::sc {
+namespace {
 
-using namespace platform;
+using namespace kairovel::platform;
 
 void Print(const std::wstring& text) { std::fputs(WideToAnsi(text).c_str(), stdout); }
 
+// Reports the failure of function with the last error, as the Windows
+// command does; the code, which the command exits with.
 int Failed(std::wstring_view function) {
     const std::uint32_t code = GetLastError();
     Print(L"[SC] " + std::wstring(function) + L" FAILED " + std::to_wstring(code) + L":\n\n" +
@@ -38,16 +37,7 @@ int Failed(std::wstring_view function) {
     return static_cast<int>(code);
 }
 
-}  // namespace kairovel::sc
-
-namespace {
-
-using namespace kairovel::platform;
-using kairovel::sc::Failed;
-using kairovel::sc::Print;
-
 constexpr int kUsageError = 1639;  // ERROR_INVALID_COMMAND_LINE, as the Windows command answers a bad command line
-
 
 std::wstring Hex(std::uint32_t value) {
     wchar_t text[16];
@@ -176,8 +166,7 @@ constexpr Command kCommands[] = {
 int Usage() {
     std::fputs(
         "usage: kairovel-sc query|start|stop|pause|continue|interrogate|delete|qc NAME\n"
-        "       kairovel-sc start NAME [ARG...]   (the arguments are the service's start parameters)\n"
-        "       kairovel-sc boot|shutdown   (the Linux stand-in only)\n",
+        "       kairovel-sc start NAME [ARG...]   (the arguments are the service's start parameters)\n",
         stderr);
     return kUsageError;
 }
@@ -185,11 +174,6 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && kairovel::sc::IsMachineEvent(argv[1])) {
-        const ScopedServiceHandle manager(ServiceManager().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        if (!manager) return Failed(L"OpenSCManager");
-        return kairovel::sc::RunMachineEvent(argv[1], manager.get());
-    }
     if (argc < 3) return Usage();
     const std::string_view verb = argv[1];
     const Command* command = nullptr;

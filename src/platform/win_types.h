@@ -68,6 +68,7 @@ enum : std::uint32_t {
     ERROR_NOT_ALL_ASSIGNED = 1300,
     ERROR_NO_SUCH_PRIVILEGE = 1313,
     ERROR_PRIVILEGE_NOT_HELD = 1314,
+    RPC_S_SERVER_UNAVAILABLE = 1722,
 };
 
 }  // namespace kairovel::platform

@@ -11,6 +11,7 @@
 #include "config/text_case.h"
 #include "log/logger.h"
 #include "log/program_identity.h"
+#include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/console_control.h"
 #include "platform/kernel_object.h"
@@ -126,9 +127,21 @@ void OpenConsoleIfConfigured() {
     platform::ConsoleControl().SetConsoleCtrlHandler(ConsoleCtrlHandler, true);
 }
 
+// Tells the control manager what the last pass did and when, for a status
+// line beside the state (systemd's status text; nothing on Windows).
+void ReportPassOutcome(const std::wstring& logged) {
+    platform::SYSTEMTIME now;
+    platform::Clock().GetLocalTime(now);
+    const std::wstring activity =
+        Format(L"Last pass %04u-%02u-%02u %02u:%02u:%02u: %s", std::uint32_t{now.wYear}, std::uint32_t{now.wMonth},
+               std::uint32_t{now.wDay}, std::uint32_t{now.wHour}, std::uint32_t{now.wMinute},
+               std::uint32_t{now.wSecond}, logged);
+    platform::ServiceDispatcher().ReportServiceActivity(StatusHandle, activity);
+}
+
 void StartScheduler(platform::HANDLE stopEvent) {
     const platform::HANDLE scheduler = platform::Threads().CreateThread([stopEvent] {
-        SchedulerThread(stopEvent);
+        SchedulerThread(stopEvent, ReportPassOutcome);
         return std::uint32_t{0};
     });
     if (scheduler == nullptr) RaiseError(L"Error from _beginthread");

@@ -67,19 +67,22 @@ void WaitForStart(const StartTime& at) {
     SleepMilliseconds(wait);
 }
 
-void SynchronizerThread(LocalClock& clock) {
+void SynchronizerThread(LocalClock& clock, const PassOutcome& outcome) {
+    std::wstring logged;
     try {
         std::wstring result;
         SynchronizeOnce(result, clock);
-        Log(CurrentLogger(), LevelOk, L"Corrected clock deviation of %s milliseconds.", result);
+        logged = Format(L"Corrected clock deviation of %s milliseconds.", result);
+        Log(CurrentLogger(), LevelOk, L"%s", logged);
     } catch (const std::wstring& message) {
-        Log(CurrentLogger(), LevelError, L"%s", message);
+        logged = message;
+        Log(CurrentLogger(), LevelError, L"%s", logged);
     } catch (...) {
-        Log(CurrentLogger(), LevelError, L"Synchronizer thread exited abnormally");
+        logged = L"Synchronizer thread exited abnormally";
+        Log(CurrentLogger(), LevelError, L"%s", logged);
     }
+    if (outcome) outcome(logged);
 }
-
-void SynchronizerThread() { SynchronizerThread(TheLocalClock()); }
 
 Scheduler::Scheduler(platform::HANDLE stopEvent, LocalClock& clock, PassRoutine pass)
     : stopEvent_(stopEvent), clock_(clock), pass_(std::move(pass)) {}
@@ -124,8 +127,8 @@ void Scheduler::RunPeriods() {
     }
 }
 
-void SchedulerThread(platform::HANDLE stopEvent) {
-    Scheduler scheduler(stopEvent, TheLocalClock(), [] { SynchronizerThread(); });
+void SchedulerThread(platform::HANDLE stopEvent, PassOutcome outcome) {
+    Scheduler scheduler(stopEvent, TheLocalClock(), [outcome] { SynchronizerThread(TheLocalClock(), outcome); });
     scheduler.Run();
 }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "clock/local_clock.h"
 #include "config/configuration.h"
@@ -34,10 +35,14 @@ namespace kairovel {
 // give the time of day they add up to.
 void WaitForStart(const StartTime& at);
 
+// What a pass ended with, as logged: "Corrected clock deviation of %s
+// milliseconds." or the error that ended it.
+using PassOutcome = std::function<void(const std::wstring& logged)>;
+
 // The body of a synchronisation thread: one pass on the clock, then "Corrected
-// clock deviation of %s milliseconds." or the error that ended it.
-void SynchronizerThread(LocalClock& clock);
-void SynchronizerThread();
+// clock deviation of %s milliseconds." or the error that ended it, which also
+// goes to outcome when there is one.
+void SynchronizerThread(LocalClock& clock, const PassOutcome& outcome = {});
 
 class Scheduler {
 public:
@@ -61,7 +66,8 @@ private:
     std::optional<RunningTimeServer> timeServer_;
 };
 
-// The service's scheduler thread on the process's local clock and configuration.
-void SchedulerThread(platform::HANDLE stopEvent);
+// The service's scheduler thread on the process's local clock and
+// configuration; every pass's outcome also goes to outcome.
+void SchedulerThread(platform::HANDLE stopEvent, PassOutcome outcome = {});
 
 }  // namespace kairovel

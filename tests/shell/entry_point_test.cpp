@@ -92,6 +92,8 @@ protected:
     FakeProcess process_;
     testing::RecordingConsoleControl control_;
     RecordingDispatcher dispatcher_;
+    testing::MemoryServiceManager manager_;
+    platform::ScopedFacility<platform::ServiceManagerFacility> useManager_{manager_};
     platform::ScopedFacility<platform::ConsoleFacility> useConsole_{console_};
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
     platform::ScopedFacility<platform::ConsoleControlFacility> useControl_{control_};

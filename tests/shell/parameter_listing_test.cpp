@@ -83,8 +83,10 @@ TEST_F(ParameterListingTest, ListingOfAMachineWithoutTheInstallation) {
 }
 
 TEST_F(ParameterListingTest, ListingAsksTheControlManagerForTheStatus) {
+    testing::MemoryServiceManager empty;
+    platform::ScopedFacility<platform::ServiceManagerFacility> useManager(empty);
     Install();
-    // The stand-in manager knows no service: the real manager's error, never a made-up status.
+    // A manager that knows no service: its error, never a made-up status.
     EXPECT_EQ(RaisedText([] { ListConfiguredParameters(); }), L"OpenService failed (0x424)");
     EXPECT_EQ(console.output, L"Configured Parameters follow...\nInstalled: yes\n");
 }

@@ -1,7 +1,16 @@
-// Bases for test doubles of the service manager and dispatcher facilities:
-// every call fails with ERROR_CALL_NOT_IMPLEMENTED unless the double overrides it.
+// Test doubles of the service manager and dispatcher facilities, for tests
+// that run in-process, without systemd: bases whose every call fails with
+// ERROR_CALL_NOT_IMPLEMENTED unless the double overrides it, and a manager
+// that keeps its entries in memory.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cwctype>
+#include <map>
+#include <string>
+
+#include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/service_dispatcher.h"
 #include "platform/service_manager.h"
@@ -50,6 +59,93 @@ public:
         platform::SetLastError(platform::ERROR_INVALID_HANDLE);
         return false;
     }
+};
+
+// A manager with its entries in memory, names compared without regard to
+// case: a start runs nothing, but fails as a real one does for a program
+// that is not there.
+class MemoryServiceManager final : public ServiceManagerDouble {
+public:
+    platform::SC_HANDLE OpenSCManagerW(const wchar_t*, const wchar_t*, std::uint32_t) override { return Open(L""); }
+    platform::SC_HANDLE CreateServiceW(platform::SC_HANDLE, const wchar_t* name, const wchar_t*, std::uint32_t,
+                                       std::uint32_t type, std::uint32_t, std::uint32_t, const wchar_t* program,
+                                       const wchar_t*, std::uint32_t*, const wchar_t*, const wchar_t*,
+                                       const wchar_t*) override {
+        if (!entries_.emplace(Folded(name), Entry{program, type, platform::SERVICE_STOPPED}).second) {
+            return Refuse(platform::ERROR_SERVICE_EXISTS);
+        }
+        return Open(Folded(name));
+    }
+    platform::SC_HANDLE OpenServiceW(platform::SC_HANDLE, const wchar_t* name, std::uint32_t) override {
+        return entries_.contains(Folded(name)) ? Open(Folded(name)) : Refuse(platform::ERROR_SERVICE_DOES_NOT_EXIST);
+    }
+    bool StartServiceW(platform::SC_HANDLE handle, std::uint32_t, const wchar_t**) override {
+        Entry* entry = Find(handle);
+        if (entry == nullptr) return false;
+        if (entry->state != platform::SERVICE_STOPPED) return Fail(platform::ERROR_SERVICE_ALREADY_RUNNING);
+        struct stat info {};
+        if (::stat(platform::WideToAnsi(entry->program).c_str(), &info) != 0) return Fail(platform::ERROR_FILE_NOT_FOUND);
+        entry->state = platform::SERVICE_RUNNING;
+        return true;
+    }
+    bool ControlService(platform::SC_HANDLE handle, std::uint32_t control, platform::SERVICE_STATUS& status) override {
+        Entry* entry = Find(handle);
+        if (entry == nullptr) return false;
+        if (entry->state == platform::SERVICE_STOPPED) return Fail(platform::ERROR_SERVICE_NOT_ACTIVE);
+        if (control == platform::SERVICE_CONTROL_STOP) entry->state = platform::SERVICE_STOPPED;
+        return QueryServiceStatus(handle, status);
+    }
+    bool QueryServiceStatus(platform::SC_HANDLE handle, platform::SERVICE_STATUS& status) override {
+        const Entry* entry = Find(handle);
+        if (entry == nullptr) return false;
+        status = platform::SERVICE_STATUS{};
+        status.dwServiceType = entry->type;
+        status.dwCurrentState = entry->state;
+        return true;
+    }
+    bool DeleteService(platform::SC_HANDLE handle) override {
+        if (Find(handle) == nullptr) return false;
+        entries_.erase(handles_[handle.value()]);
+        return true;
+    }
+    bool CloseServiceHandle(platform::SC_HANDLE handle) override { return handles_.erase(handle.value()) == 1 || Fail(platform::ERROR_INVALID_HANDLE); }
+
+private:
+    struct Entry {
+        std::wstring program;
+        std::uint32_t type = 0;
+        std::uint32_t state = 0;
+    };
+    static std::wstring Folded(const wchar_t* name) {
+        std::wstring folded = name == nullptr ? L"" : name;
+        for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+        return folded;
+    }
+    static bool Fail(std::uint32_t code) {
+        platform::SetLastError(code);
+        return false;
+    }
+    static platform::SC_HANDLE Refuse(std::uint32_t code) {
+        Fail(code);
+        return platform::SC_HANDLE{};
+    }
+    platform::SC_HANDLE Open(const std::wstring& name) {
+        handles_[next_] = name;
+        return platform::SC_HANDLE{next_++};
+    }
+    Entry* Find(platform::SC_HANDLE handle) {
+        const auto open = handles_.find(handle.value());
+        const auto entry = open == handles_.end() ? entries_.end() : entries_.find(open->second);
+        if (entry == entries_.end()) {
+            Fail(platform::ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        return &entry->second;
+    }
+
+    std::map<std::wstring, Entry> entries_;
+    std::map<std::uintptr_t, std::wstring> handles_;
+    std::uintptr_t next_ = 4;
 };
 
 }  // namespace kairovel::testing

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/facility.h"
 #include "platform/handle.h"
@@ -55,6 +56,15 @@ public:
     // for a handle that is not registered, ERROR_INVALID_DATA for a state or
     // type that is none.
     virtual bool SetServiceStatus(SERVICE_STATUS_HANDLE handle, const SERVICE_STATUS& status) = 0;
+    // Not a Windows call: one line saying what the service last did (its
+    // last pass), which a control manager may show beside the state, as
+    // systemd shows a unit's status text. Windows has no such line (the event
+    // log tells it there), so by default this does nothing.
+    virtual bool ReportServiceActivity(SERVICE_STATUS_HANDLE handle, const std::wstring& activity) {
+        (void)handle;
+        (void)activity;
+        return true;
+    }
 };
 
 template <>

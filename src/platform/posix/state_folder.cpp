@@ -7,11 +7,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
-#include <set>
 #include <system_error>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/problem_report.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -28,20 +27,10 @@ std::string ModeText(mode_t mode) {
     return text;
 }
 
-// Says why path is refused on standard error, once per reason in this process.
-void Report(const std::string& problem) {
-    static std::mutex mutex;
-    static std::set<std::string> reported;
-    const std::lock_guard<std::mutex> lock(mutex);
-    if (!reported.insert(problem).second) return;
-    const std::string line = std::string(program_invocation_short_name) + ": " + problem + "\n";
-    [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-}
-
 // Refuses path as state: problem says which path and why.
 std::uint32_t Refuse(const fs::path& path, const std::string& why, std::string& problem) {
     problem = path.string() + " is refused as state: " + why;
-    Report(problem);
+    ReportProblem(problem);
     return ERROR_ACCESS_DENIED;
 }
 

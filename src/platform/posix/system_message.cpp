@@ -54,6 +54,7 @@ constexpr SystemMessage kSystemMessages[] = {
      L"The executable program that this service is configured to run in does not implement the service."},
     {ERROR_IO_DEVICE, L"The request could not be performed because of an I/O device error."},
     {ERROR_PRIVILEGE_NOT_HELD, L"A required privilege is not held by the client."},
+    {RPC_S_SERVER_UNAVAILABLE, L"The RPC server is unavailable."},
 };
 
 }  // namespace

@@ -1,18 +1,29 @@
-// The dispatcher of the service manager stand-in: the side that runs in the
-// service's process (see protocol.h for how it meets the manager).
-#include <fcntl.h>
+// The dispatcher on systemd: the side of the service manager that runs in
+// the service's process.
+//
+// systemd starts the unit's program without arguments; the dispatcher knows
+// it runs a service of its table when its process is in that service's unit
+// (unit_name.h). It takes the start parameters StartServiceW left in the
+// run-time folder, runs the service's main function on a thread of its own
+// and, on the calling thread, delivers the controls: SIGTERM, with which
+// systemd stops a unit (the stop control, the shut-down's too), and the
+// controls on its socket that systemd has no verb for. What the service
+// reports goes to systemd (sd_notify: READY=1 once it runs, STATUS= with its
+// state and last activity, EXTEND_TIMEOUT_USEC= from its wait hints,
+// STOPPING=1) and to the run-time folder's status file, from which
+// QueryServiceStatus tells the Windows state.
 #include <poll.h>
+#include <signal.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
+#include <sys/signalfd.h>
+#include <systemd/sd-daemon.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,29 +31,25 @@
 #include <thread>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/posix/handle_table.h"
-#include "platform/posix/registry_database.h"
 #include "platform/posix/service_manager/protocol.h"
-#include "platform/posix/service_manager/service_files.h"
-#include "platform/posix/service_manager/service_process.h"
+#include "platform/posix/service_manager/runtime_folder.h"
 #include "platform/posix/service_manager/service_state.h"
+#include "platform/posix/service_manager/unit_name.h"
 #include "platform/service_dispatcher.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform::scm {
 namespace {
 
-// The manager sends the start request as soon as the process runs.
-constexpr std::chrono::milliseconds kStartRequestWait{30'000};
 // A controlling program sends its request right after it connects.
 constexpr std::chrono::milliseconds kControlRequestWait{5'000};
 // After the service has reported it stopped, its main function is given this
 // long to return before the dispatcher returns without it.
 constexpr std::chrono::milliseconds kMainReturnWait{5'000};
-constexpr std::uint32_t kFirstStartWaitHint = 2000;
-
-bool SameServiceName(std::wstring_view a, std::wstring_view b) { return FoldRegistryName(a) == FoldRegistryName(b); }
+constexpr std::uint64_t kMicrosecondsPerMillisecond = 1000;
 
 bool IsValidState(std::uint32_t state) { return state >= SERVICE_STOPPED && state <= SERVICE_PAUSED; }
 
@@ -51,25 +58,42 @@ bool IsValidType(std::uint32_t type) {
     return process == SERVICE_WIN32_OWN_PROCESS || process == SERVICE_WIN32_SHARE_PROCESS;
 }
 
-// The start channel the manager handed this process, or -1 when it was not started by the manager.
-int StartChannel() {
-    const char* text = std::getenv(kChannelVariable);
-    if (text == nullptr) return -1;
-    int descriptor = -1;
-    const std::string_view value(text);
-    if (std::from_chars(value.data(), value.data() + value.size(), descriptor).ec != std::errc{}) return -1;
-    struct stat info {};
-    if (::fstat(descriptor, &info) != 0 || !S_ISSOCK(info.st_mode)) return -1;
-    ::unsetenv(kChannelVariable);  // the service's own children are not services
-    ::fcntl(descriptor, F_SETFD, FD_CLOEXEC);
-    return descriptor;
+// The unit this process runs in, or empty when it is in none (started from a shell).
+std::string OwnUnit() {
+    char* unit = nullptr;
+    if (sd_pid_get_unit(0, &unit) < 0 || unit == nullptr) return {};
+    std::string name = unit;
+    std::free(unit);
+    return name;
+}
+
+const char* StateWord(std::uint32_t state) {
+    constexpr const char* kWords[] = {"Unknown",  "Stopped",    "Starting", "Stopping",
+                                      "Running",  "Continuing", "Pausing",  "Paused"};
+    return state < 8 ? kWords[state] : kWords[0];
+}
+
+// What systemd is told of a report.
+std::string Notification(const SERVICE_STATUS& status, const std::string& activity) {
+    std::string text;
+    const std::uint32_t state = status.dwCurrentState;
+    if (state == SERVICE_RUNNING) text += "READY=1\n";
+    if (state == SERVICE_STOP_PENDING || state == SERVICE_STOPPED) text += "STOPPING=1\n";
+    if (status.dwWaitHint != 0 && state != SERVICE_RUNNING && state != SERVICE_PAUSED && state != SERVICE_STOPPED) {
+        text += "EXTEND_TIMEOUT_USEC=" + std::to_string(status.dwWaitHint * kMicrosecondsPerMillisecond) + "\n";
+    }
+    text += std::string("STATUS=") + StateWord(state);
+    if (state == SERVICE_STOPPED && status.dwWin32ExitCode != 0) {
+        text += " (error " + std::to_string(status.dwWin32ExitCode) + ")";
+    }
+    if (!activity.empty()) text += ". " + activity;
+    return text;
 }
 
 // The service's main function with its arguments, on a thread of its own.
 class MainThread {
 public:
-    MainThread(LPSERVICE_MAIN_FUNCTIONW main, std::vector<std::wstring> arguments)
-        : run_(std::make_shared<Run>()) {
+    MainThread(LPSERVICE_MAIN_FUNCTIONW main, std::vector<std::wstring> arguments) : run_(std::make_shared<Run>()) {
         run_->arguments = std::move(arguments);
         for (std::wstring& argument : run_->arguments) run_->pointers.push_back(argument.data());
         run_->pointers.push_back(nullptr);
@@ -104,7 +128,7 @@ private:
     std::thread thread_;
 };
 
-class StandInServiceDispatcher final : public ServiceDispatcherFacility {
+class SystemdServiceDispatcher final : public ServiceDispatcherFacility {
 public:
     bool StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) override {
         if (table == nullptr || table->lpServiceName == nullptr || table->lpServiceProc == nullptr) {
@@ -127,7 +151,7 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return SERVICE_STATUS_HANDLE{};
         }
-        if (!running_ || !SameServiceName(serviceName, name_)) {
+        if (!running_ || UnitStem(serviceName) != stem_) {
             SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
             return SERVICE_STATUS_HANDLE{};
         }
@@ -146,13 +170,24 @@ public:
             SetLastError(ERROR_INVALID_DATA);
             return false;
         }
-        if (!WriteRunRecord(folder_, RunRecord{self_, status})) return false;
-        status_ = status;
-        if (handling_ && std::this_thread::get_id() == handlerThread_) answer_ = status;
-        if (status.dwCurrentState == SERVICE_STOPPED) {
-            const std::uint64_t one = 1;
-            (void)!::write(wake_, &one, sizeof one);
+        if (!WriteRunRecord(RuntimeFolder(stem_), RunRecord{static_cast<std::uint32_t>(::getpid()), status})) {
+            return false;
         }
+        status_ = status;
+        sd_notify(0, Notification(status_, activity_).c_str());
+        if (handling_ && std::this_thread::get_id() == handlerThread_) answer_ = status;
+        Wake();  // a stop that waited for the service to take it, or the end
+        return true;
+    }
+
+    bool ReportServiceActivity(SERVICE_STATUS_HANDLE handle, const std::wstring& activity) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!running_ || !handle || handle != statusHandle_) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        activity_ = WideToAnsi(activity);
+        sd_notify(0, Notification(status_, activity_).c_str());
         return true;
     }
 
@@ -162,60 +197,62 @@ private:
         return false;
     }
 
-    // Answers the manager's start request and runs the service until it has stopped.
+    void Wake() {
+        const std::uint64_t one = 1;
+        if (wake_ >= 0) (void)!::write(wake_, &one, sizeof one);
+    }
+
+    // Runs the service of the table whose unit this process is in, until it has stopped.
     bool Dispatch(const SERVICE_TABLE_ENTRYW* table) {
-        const Descriptor channel(StartChannel());
-        if (!channel.valid()) return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-        Message message;
-        StartRequest request;
-        if (ReceiveMessage(channel.get(), message, kStartRequestWait) != ERROR_SUCCESS || !Decode(message, request)) {
-            return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
-        }
+        const std::string unit = OwnUnit();
         const SERVICE_TABLE_ENTRYW* entry = table;
-        while (entry->lpServiceName != nullptr && !SameServiceName(entry->lpServiceName, request.arguments.front())) {
+        while (entry->lpServiceName != nullptr && (unit.empty() || UnitName(UnitStem(entry->lpServiceName)) != unit)) {
             ++entry;
         }
-        std::uint32_t error = ERROR_SUCCESS;
         if (entry->lpServiceName == nullptr || entry->lpServiceProc == nullptr) {
-            SendMessage(channel.get(), Encode(StartReply{ERROR_SERVICE_NOT_IN_EXE}), error);
-            return Fail(ERROR_SERVICE_NOT_IN_EXE);
+            return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         }
-        const ServiceFolder folder(request.arguments.front());
-        const Descriptor listener(ListenForControls(folder.SocketFile(::getpid()), error));
+        const std::string stem = UnitStem(entry->lpServiceName);
+        const RuntimeFolder folder(stem);
+        std::vector<std::wstring> arguments =
+            TakeStartParameters(folder).value_or(std::vector<std::wstring>{entry->lpServiceName});
+        arguments.front() = entry->lpServiceName;
+
+        // SIGTERM is systemd's stop: blocked in every thread (the service's
+        // threads inherit the mask) and read here as a control.
+        sigset_t stopSignal;
+        sigemptyset(&stopSignal);
+        sigaddset(&stopSignal, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &stopSignal, nullptr);
+        std::uint32_t error = ERROR_SUCCESS;
+        const Descriptor listener(ListenForControls(folder.ControlSocket(), error));
+        const Descriptor stops(::signalfd(-1, &stopSignal, SFD_CLOEXEC | SFD_NONBLOCK));
         const Descriptor wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-        if (!listener.valid() || !wake.valid() || !IdentityOf(::getpid(), self_)) {
-            if (error == ERROR_SUCCESS) error = ERROR_NOT_ENOUGH_MEMORY;
-            SendMessage(channel.get(), Encode(StartReply{error}), error);
-            return Fail(error);
+        if (!listener.valid() || !stops.valid() || !wake.valid()) {
+            return Fail(error != ERROR_SUCCESS ? error : ERROR_NOT_ENOUGH_MEMORY);
         }
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            folder_ = folder;
-            name_ = entry->lpServiceName;
+            stem_ = stem;
             wake_ = wake.get();
-            status_ = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 0, kFirstStartWaitHint};
+            status_ = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+            activity_.clear();
             handler_ = nullptr;
             statusHandle_ = SERVICE_STATUS_HANDLE{};
+            stopPending_ = false;
             running_ = true;
         }
-        if (!SendMessage(channel.get(), Encode(StartReply{ERROR_SUCCESS}), error)) {
-            Finish();
-            return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+        {
+            const auto main = std::make_unique<MainThread>(entry->lpServiceProc, std::move(arguments));
+            TakeControls(listener.get(), stops.get(), wake.get());
         }
         {
-            const auto main = std::make_unique<MainThread>(entry->lpServiceProc, request.arguments);
-            TakeControls(listener.get(), wake.get());
+            const std::lock_guard<std::mutex> lock(mutex_);
+            running_ = false;
+            wake_ = -1;
         }
-        Finish();
-        ::unlink(folder.SocketFile(::getpid()).c_str());
-        DeleteIfDue(request.arguments.front());
+        ::unlink(folder.ControlSocket().c_str());
         return true;
-    }
-
-    void Finish() {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        running_ = false;
-        wake_ = -1;
     }
 
     bool Stopped() {
@@ -224,21 +261,46 @@ private:
     }
 
     // Delivers controls, one at a time on this thread, until the service has stopped.
-    void TakeControls(int listener, int wake) {
+    void TakeControls(int listener, int stops, int wake) {
         while (!Stopped()) {
-            pollfd watched[2] = {{listener, POLLIN, 0}, {wake, POLLIN, 0}};
-            if (::poll(watched, 2, -1) < 0) {
+            pollfd watched[3] = {{listener, POLLIN, 0}, {stops, POLLIN, 0}, {wake, POLLIN, 0}};
+            if (::poll(watched, 3, -1) < 0) {
                 if (errno == EINTR) continue;
                 return;
             }
-            if (watched[1].revents != 0) {
+            if (watched[2].revents != 0) {
                 std::uint64_t count = 0;
                 (void)!::read(wake, &count, sizeof count);
-                continue;
             }
-            const Descriptor connection(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
-            if (connection.valid()) Answer(connection.get());
+            if (watched[1].revents != 0) {
+                signalfd_siginfo signal{};
+                while (::read(stops, &signal, sizeof signal) == static_cast<ssize_t>(sizeof signal)) {
+                    const std::lock_guard<std::mutex> lock(mutex_);
+                    stopPending_ = true;
+                }
+            }
+            DeliverPendingStop();
+            if (watched[0].revents != 0) {
+                const Descriptor connection(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+                if (connection.valid()) Answer(connection.get());
+            }
         }
+    }
+
+    // systemd's stop goes to the handler as soon as the service takes a stop:
+    // one sent while it starts waits until it runs.
+    void DeliverPendingStop() {
+        LPHANDLER_FUNCTION handler = nullptr;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!stopPending_ || handler_ == nullptr) return;
+            const std::uint32_t refusal = ControlRefusal(SERVICE_CONTROL_STOP, status_);
+            if (refusal == ERROR_SERVICE_CANNOT_ACCEPT_CTRL) return;  // starting: later
+            stopPending_ = false;
+            if (refusal != ERROR_SUCCESS) return;  // stopped already, or it takes no stop
+            handler = handler_;
+        }
+        handler(SERVICE_CONTROL_STOP);
     }
 
     void Answer(int connection) {
@@ -272,8 +334,7 @@ private:
         }
         {
             // The status the handler reported is its answer to the control,
-            // even when the service has reported another since (a stop
-            // answered with STOP_PENDING, then STOPPED from the service's main thread).
+            // even when the service has reported another since.
             const std::lock_guard<std::mutex> lock(mutex_);
             reply.status = answer_ ? *answer_ : status_;
             handling_ = false;
@@ -284,11 +345,11 @@ private:
     std::atomic<bool> dispatching_{false};
     std::mutex mutex_;  // guards what follows: the handler's thread and the service's threads report
     bool running_ = false;
-    std::wstring name_;
-    ServiceFolder folder_{L"-"};
-    ProcessIdentity self_;
-    int wake_ = -1;  // written when the service reports it stopped
+    std::string stem_;
+    int wake_ = -1;  // written on every report
     SERVICE_STATUS status_;
+    std::string activity_;
+    bool stopPending_ = false;           // systemd asked for a stop the handler has not had yet
     bool handling_ = false;              // a control's handler runs, on handlerThread_
     std::thread::id handlerThread_;
     std::optional<SERVICE_STATUS> answer_;  // what that handler reported
@@ -303,7 +364,7 @@ namespace kairovel::platform {
 
 template <>
 ServiceDispatcherFacility& DefaultFacility<ServiceDispatcherFacility>() {
-    static scm::StandInServiceDispatcher dispatcher;
+    static scm::SystemdServiceDispatcher dispatcher;
     return dispatcher;
 }
 

@@ -1,34 +1,48 @@
-#include <sys/socket.h>
+// The service control manager on Linux: the host's systemd.
+//
+// A service entry is a unit file that CreateServiceW writes to
+// /etc/systemd/system (unit_file.h) and enables when the service starts
+// automatically; StartServiceW and the stop control start and stop the unit;
+// the controls systemd has no verb for go to the service's own dispatcher;
+// the status is systemd's state of the unit with what the service reported
+// (service_state.h); DeleteService disables the unit and removes its file,
+// and systemd lets a unit that still runs go once it has stopped, as Windows
+// deletes an entry marked for deletion. The calls keep the Windows error
+// codes: ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
+// ERROR_SERVICE_ALREADY_RUNNING, ERROR_SERVICE_NOT_ACTIVE, ERROR_ACCESS_DENIED
+// for a caller who is not root, RPC_S_SERVER_UNAVAILABLE where systemd is not
+// the init system (a container), said in words on standard error too.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/posix/ascii_case.h"
+#include "platform/posix/errors.h"
+#include "platform/posix/handle_table.h"
+#include "platform/posix/problem_report.h"
 #include "platform/posix/service_manager/protocol.h"
-#include "platform/posix/service_manager/service_entries.h"
-#include "platform/posix/service_manager/service_files.h"
-#include "platform/posix/service_manager/service_process.h"
+#include "platform/posix/service_manager/runtime_folder.h"
 #include "platform/posix/service_manager/service_state.h"
-#include "platform/posix/service_manager/stand_in_manager.h"
+#include "platform/posix/service_manager/systemd_bus.h"
+#include "platform/posix/service_manager/unit_file.h"
+#include "platform/posix/service_manager/unit_name.h"
+#include "platform/service_manager.h"
 #include "platform/win_types.h"
 
 extern char** environ;
 
 namespace kairovel::platform::scm {
-
-struct StandInServiceManager::OpenObject {
-    bool isManager = false;
-    std::uint32_t access = 0;
-    std::wstring name;  // of a service, as the caller spelt it
-    std::uint32_t type = 0;
-    std::unique_ptr<FileLock> handle;  // counts this handle among the service's open ones
-};
-
 namespace {
 
 constexpr std::wstring_view kActiveDatabase = L"ServicesActive";
@@ -39,44 +53,88 @@ constexpr std::uint32_t kUserManagerRights =
 constexpr std::uint32_t kUserServiceRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS |
                                              SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE |
                                              SERVICE_USER_DEFINED_CONTROL | READ_CONTROL_RIGHT | GENERIC_READ;
-constexpr std::uint32_t kStartWaitHintMilliseconds = 2000;
-constexpr char kServicePath[] = "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr std::string_view kSettingsPrefix = "KAIROVEL_";
+constexpr unsigned kUnitFileMode = 0644;
+// How long StartServiceW waits for the service to take its start
+// parameters, and a control for its answer, as Windows waits for a service.
+constexpr std::chrono::seconds kStartWait{30};
+constexpr std::chrono::seconds kControlWait{30};
+constexpr std::chrono::milliseconds kPoll{20};
+// systemd's exit status of a service whose program could not be executed.
+constexpr std::int32_t kExitExec = 203;
 
-bool IsAdministrator() { return ::geteuid() == 0; }
+struct OpenObject {
+    bool isManager = false;
+    std::uint32_t access = 0;
+    std::shared_ptr<SystemdBus> bus;
+    std::wstring name;  // of a service, as the caller spelt it
+    std::string stem;
+    ServiceUnit unit;   // the entry as it was when the handle was opened
+};
 
 template <class Result>
 Result Fail(std::uint32_t code, Result result) {
     SetLastError(code);
     return result;
 }
-
 SC_HANDLE FailHandle(std::uint32_t code) { return Fail(code, SC_HANDLE{}); }
 bool FailCall(std::uint32_t code) { return Fail(code, false); }
 
-bool IsActiveDatabase(const wchar_t* database) {
-    return database == nullptr || EqualsIgnoringAsciiCase(database, kActiveDatabase);
-}
-
+bool IsAdministrator() { return ::geteuid() == 0; }
 bool IsEmpty(const wchar_t* text) { return text == nullptr || *text == L'\0'; }
 
-// The settings of the stand-ins that the creating command runs with, which its service keeps.
-std::vector<std::wstring> CallersSettings() {
-    std::vector<std::wstring> settings;
+// The KAIROVEL_ settings of the creating command, which its service keeps;
+// the state folder made absolute, since the service runs in /.
+std::vector<std::string> CallersSettings() {
+    std::vector<std::string> settings;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view text(*entry);
-        if (text.starts_with(kSettingsPrefix) && !text.starts_with(kChannelVariable)) settings.push_back(AnsiToWide(text));
+        std::string text(*entry);
+        if (!text.starts_with(kSettingsPrefix)) continue;
+        const std::size_t equals = text.find('=');
+        if (equals != std::string::npos && text.substr(0, equals) == "KAIROVEL_ROOT" && equals + 1 < text.size()) {
+            std::error_code error;
+            const std::filesystem::path root = std::filesystem::absolute(text.substr(equals + 1), error);
+            if (!error) text = "KAIROVEL_ROOT=" + root.lexically_normal().string();
+        }
+        settings.push_back(std::move(text));
     }
     return settings;
 }
 
-// The program of an image path: the whole text, or the text in quotation marks.
-std::filesystem::path ProgramOf(std::wstring_view imagePath) {
-    if (imagePath.size() >= 2 && imagePath.front() == L'"') {
-        const std::size_t close = imagePath.find(L'"', 1);
-        imagePath = imagePath.substr(1, close == std::wstring_view::npos ? close : close - 1);
+// The entry a unit file of ours holds; nullopt when it holds none.
+std::optional<ServiceUnit> ReadUnit(const std::filesystem::path& file) {
+    std::optional<std::string> text;
+    ServiceUnit unit;
+    if (file.empty() || !ReadFile(file, text) || !text || !ParseUnitText(*text, unit)) return std::nullopt;
+    return unit;
+}
+
+// Writes a new unit file, never over one that is there.
+std::uint32_t WriteNewFile(const std::filesystem::path& file, const std::string& text) {
+    const Descriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kUnitFileMode));
+    if (!out.valid()) return errno == EEXIST ? ERROR_SERVICE_EXISTS : WindowsErrorFromErrno(errno);
+    std::string_view left = text;
+    while (!left.empty()) {
+        const ssize_t n = ::write(out.get(), left.data(), left.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || ::fchmod(out.get(), kUnitFileMode) != 0) {
+            const std::uint32_t code = WindowsErrorFromErrno(errno);
+            ::unlink(file.c_str());
+            return code;
+        }
+        left.remove_prefix(static_cast<std::size_t>(n));
     }
-    return WideToAnsi(imagePath);
+    return ERROR_SUCCESS;
+}
+
+// Why a start ended before the service took its start parameters.
+std::uint32_t StartFailure(const UnitState& unit, const ServiceUnit& entry) {
+    if (unit.result == "start-limit-hit") return ERROR_SERVICE_DISABLED;
+    if (unit.execMainStatus == kExitExec) {
+        struct stat info {};
+        return ::stat(WideToAnsi(entry.binaryPath).c_str(), &info) != 0 ? ERROR_FILE_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
+    }
+    return ERROR_PROCESS_ABORTED;
 }
 
 std::uint32_t AccessForControl(std::uint32_t control) {
@@ -93,275 +151,293 @@ std::uint32_t AccessForControl(std::uint32_t control) {
     }
 }
 
-}  // namespace
-
-StandInServiceManager::StandInServiceManager(ManagerTimeouts timeouts) : timeouts_(timeouts) {}
-StandInServiceManager::~StandInServiceManager() = default;
-
-SC_HANDLE StandInServiceManager::OpenSCManagerW(const wchar_t* machine, const wchar_t* database,
-                                                std::uint32_t access) {
-    if (!IsEmpty(machine)) return FailHandle(ERROR_NOT_SUPPORTED);  // no remote managers
-    if (!IsActiveDatabase(database)) return FailHandle(ERROR_INVALID_PARAMETER);
-    if (!IsAdministrator() && (access & ~kUserManagerRights) != 0) return FailHandle(ERROR_ACCESS_DENIED);
-    auto manager = std::make_shared<OpenObject>();
-    manager->isManager = true;
-    manager->access = access;
-    return TypedHandle<ServiceHandleKind>(handles_.Add(std::move(manager)));
-}
-
-SC_HANDLE StandInServiceManager::OpenHandle(std::wstring_view name, std::uint32_t access) {
-    ServiceEntry entry;
-    std::uint32_t status = ReadEntry(name, entry);
-    if (status == ERROR_SUCCESS && entry.markedForDeletion) {
-        DeleteIfDue(name);  // it may have become due while nobody looked: a crash, the last handle of a process that ended
-        status = ReadEntry(name, entry);
-    }
-    if (status != ERROR_SUCCESS) return FailHandle(status);
-    auto service = std::make_shared<OpenObject>();
-    service->access = access;
-    service->name = name;
-    service->type = entry.type;
-    service->handle = std::make_unique<FileLock>(ServiceFolder(name).HandlesFile(), FileLock::Mode::Shared);
-    return TypedHandle<ServiceHandleKind>(handles_.Add(std::move(service)));
-}
-
-SC_HANDLE StandInServiceManager::CreateServiceW(SC_HANDLE managerHandle, const wchar_t* serviceName,
-                                                const wchar_t* displayName, std::uint32_t access,
-                                                std::uint32_t serviceType, std::uint32_t startType,
-                                                std::uint32_t errorControl, const wchar_t* binaryPathName,
-                                                const wchar_t* loadOrderGroup, std::uint32_t* tagId,
-                                                const wchar_t* dependencies, const wchar_t* serviceStartName,
-                                                const wchar_t* password) {
-    const std::shared_ptr<OpenObject> manager = handles_.Find(TableHandle(managerHandle));
-    if (manager == nullptr || !manager->isManager) return FailHandle(ERROR_INVALID_HANDLE);
-    if ((manager->access & SC_MANAGER_CREATE_SERVICE) == 0) return FailHandle(ERROR_ACCESS_DENIED);
-    if (serviceName == nullptr || !IsValidServiceName(serviceName)) return FailHandle(ERROR_INVALID_NAME);
-    const std::uint32_t processType = serviceType & ~SERVICE_INTERACTIVE_PROCESS;
-    if (processType != SERVICE_WIN32_OWN_PROCESS && processType != SERVICE_WIN32_SHARE_PROCESS) {
-        return FailHandle(ERROR_INVALID_PARAMETER);
-    }
-    if (startType < SERVICE_AUTO_START || startType > SERVICE_DISABLED) return FailHandle(ERROR_INVALID_PARAMETER);
-    if (errorControl > SERVICE_ERROR_CRITICAL || IsEmpty(binaryPathName) || tagId != nullptr) {
-        return FailHandle(ERROR_INVALID_PARAMETER);
-    }
-    // The stand-in runs one service a process, as the local system, in no group and after nothing.
-    if (processType != SERVICE_WIN32_OWN_PROCESS || !IsEmpty(loadOrderGroup) || !IsEmpty(dependencies) ||
-        !IsEmpty(serviceStartName) || !IsEmpty(password)) {
-        return FailHandle(ERROR_NOT_SUPPORTED);
-    }
-
-    const ServiceFolder folder(serviceName);
-    if (!folder.Prepare()) return SC_HANDLE{};
-    {
-        const FileLock changing(folder.LockFile(), FileLock::Mode::Exclusive);
-        if (!changing.held()) return FailHandle(changing.error());
-        ServiceEntry existing;
-        const std::uint32_t found = ReadEntry(serviceName, existing);
-        if (found == ERROR_SUCCESS) return FailHandle(existing.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE
-                                                                                 : ERROR_SERVICE_EXISTS);
-        if (found != ERROR_SERVICE_DOES_NOT_EXIST) return FailHandle(found);
-        ServiceEntry entry;
-        entry.displayName = IsEmpty(displayName) ? serviceName : displayName;
-        entry.type = serviceType;
-        entry.startType = startType;
-        entry.errorControl = errorControl;
-        entry.imagePath = binaryPathName;
-        entry.account = L"LocalSystem";
-        entry.environment = CallersSettings();
-        RemoveRunRecord(folder);  // what an earlier service of this name left
-        if (const std::uint32_t status = WriteEntry(serviceName, entry); status != ERROR_SUCCESS) {
-            RemoveEntry(serviceName);
+class SystemdServiceManager final : public ServiceManagerFacility {
+public:
+    SC_HANDLE OpenSCManagerW(const wchar_t* machine, const wchar_t* database, std::uint32_t access) override {
+        if (!IsEmpty(machine)) return FailHandle(ERROR_NOT_SUPPORTED);  // no remote managers
+        if (database != nullptr && !EqualsIgnoringAsciiCase(database, kActiveDatabase)) {
+            return FailHandle(ERROR_INVALID_PARAMETER);
+        }
+        if (!IsAdministrator() && (access & ~kUserManagerRights) != 0) return FailHandle(ERROR_ACCESS_DENIED);
+        auto bus = std::make_shared<SystemdBus>();
+        if (const std::uint32_t status = bus->Connect(); status != ERROR_SUCCESS) {
+            if (status == RPC_S_SERVER_UNAVAILABLE) {
+                ReportProblem("systemd is not the init system here, so there is no service manager to install, "
+                              "start or control the service with (/immediate and /control=test work without it)");
+            }
             return FailHandle(status);
         }
-    }
-    return OpenHandle(serviceName, access);
-}
-
-SC_HANDLE StandInServiceManager::OpenServiceW(SC_HANDLE managerHandle, const wchar_t* serviceName,
-                                              std::uint32_t access) {
-    const std::shared_ptr<OpenObject> manager = handles_.Find(TableHandle(managerHandle));
-    if (manager == nullptr || !manager->isManager) return FailHandle(ERROR_INVALID_HANDLE);
-    if (serviceName == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
-    if (!IsValidServiceName(serviceName)) return FailHandle(ERROR_INVALID_NAME);
-    if (!IsAdministrator() && (access & ~kUserServiceRights) != 0) return FailHandle(ERROR_ACCESS_DENIED);
-    return OpenHandle(serviceName, access);
-}
-
-std::shared_ptr<StandInServiceManager::OpenObject> StandInServiceManager::FindService(SC_HANDLE handle,
-                                                                                     std::uint32_t neededAccess) {
-    std::shared_ptr<OpenObject> service = handles_.Find(TableHandle(handle));
-    if (service == nullptr || service->isManager) return Fail(ERROR_INVALID_HANDLE, std::shared_ptr<OpenObject>{});
-    if ((service->access & neededAccess) != neededAccess) return Fail(ERROR_ACCESS_DENIED, std::shared_ptr<OpenObject>{});
-    return service;
-}
-
-bool StandInServiceManager::StartServiceW(SC_HANDLE handle, std::uint32_t argumentCount, const wchar_t** arguments) {
-    const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_START);
-    if (service == nullptr) return false;
-    if (argumentCount > 0 && arguments == nullptr) return FailCall(ERROR_INVALID_PARAMETER);
-    StartRequest request;
-    request.arguments.push_back(service->name);
-    for (std::uint32_t i = 0; i < argumentCount; ++i) {
-        if (arguments[i] == nullptr) return FailCall(ERROR_INVALID_PARAMETER);
-        request.arguments.emplace_back(arguments[i]);
+        auto manager = std::make_shared<OpenObject>();
+        manager->isManager = true;
+        manager->access = access;
+        manager->bus = std::move(bus);
+        return TypedHandle<ServiceHandleKind>(handles_.Add(std::move(manager)));
     }
 
-    const ServiceFolder folder(service->name);
-    const FileLock changing(folder.LockFile(), FileLock::Mode::Exclusive);
-    if (!changing.held()) return FailCall(changing.error());
-    ServiceEntry entry;
-    if (const std::uint32_t status = ReadEntry(service->name, entry); status != ERROR_SUCCESS) return FailCall(status);
-    if (entry.markedForDeletion) return FailCall(ERROR_SERVICE_MARKED_FOR_DELETE);
-    if (entry.startType == SERVICE_DISABLED) return FailCall(ERROR_SERVICE_DISABLED);
-    SERVICE_STATUS current;
-    std::optional<RunRecord> previous;
-    if (!CurrentStatus(folder, entry.type, current, &previous)) return false;
-    if (current.dwCurrentState != SERVICE_STOPPED) return FailCall(ERROR_SERVICE_ALREADY_RUNNING);
-    if (previous && !IsRunning(previous->process)) ::unlink(folder.SocketFile(previous->process.pid).c_str());
+    SC_HANDLE CreateServiceW(SC_HANDLE managerHandle, const wchar_t* serviceName, const wchar_t* displayName,
+                             std::uint32_t access, std::uint32_t serviceType, std::uint32_t startType,
+                             std::uint32_t errorControl, const wchar_t* binaryPathName, const wchar_t* loadOrderGroup,
+                             std::uint32_t* tagId, const wchar_t* dependencies, const wchar_t* serviceStartName,
+                             const wchar_t* password) override {
+        const std::shared_ptr<OpenObject> manager = handles_.Find(TableHandle(managerHandle));
+        if (manager == nullptr || !manager->isManager) return FailHandle(ERROR_INVALID_HANDLE);
+        if ((manager->access & SC_MANAGER_CREATE_SERVICE) == 0) return FailHandle(ERROR_ACCESS_DENIED);
+        if (serviceName == nullptr) return FailHandle(ERROR_INVALID_NAME);
+        const std::string stem = UnitStem(serviceName);
+        if (stem.empty()) return FailHandle(ERROR_INVALID_NAME);
+        const std::uint32_t processType = serviceType & ~SERVICE_INTERACTIVE_PROCESS;
+        if (processType != SERVICE_WIN32_OWN_PROCESS && processType != SERVICE_WIN32_SHARE_PROCESS) {
+            return FailHandle(ERROR_INVALID_PARAMETER);
+        }
+        if (startType < SERVICE_AUTO_START || startType > SERVICE_DISABLED) return FailHandle(ERROR_INVALID_PARAMETER);
+        if (errorControl > SERVICE_ERROR_CRITICAL || IsEmpty(binaryPathName) || tagId != nullptr) {
+            return FailHandle(ERROR_INVALID_PARAMETER);
+        }
+        // One service a process, as the local system, in no group and after nothing.
+        if (processType != SERVICE_WIN32_OWN_PROCESS || !IsEmpty(loadOrderGroup) || !IsEmpty(dependencies) ||
+            !IsEmpty(serviceStartName) || !IsEmpty(password)) {
+            return FailHandle(ERROR_NOT_SUPPORTED);
+        }
 
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return FailCall(ERROR_NOT_ENOUGH_MEMORY);
-    const Descriptor ours(pair[0]);
-    const Descriptor theirs(pair[1]);
-    Descriptor output;
-    if ((entry.type & SERVICE_INTERACTIVE_PROCESS) != 0) {
-        output.Reset(CreateFresh(folder.ConsoleFile()));
-        if (!output.valid()) return false;
+        UnitState state;
+        if (const std::uint32_t status = manager->bus->Unit(UnitName(stem), state); status != ERROR_SUCCESS) {
+            return FailHandle(status);
+        }
+        if (state.loadState != "not-found") return FailHandle(ERROR_SERVICE_EXISTS);
+        if (state.IsActive()) return FailHandle(ERROR_SERVICE_MARKED_FOR_DELETE);  // deleted, still running
+        ServiceUnit unit;
+        unit.serviceName = serviceName;
+        unit.displayName = IsEmpty(displayName) ? serviceName : displayName;
+        unit.type = serviceType;
+        unit.startType = startType;
+        unit.errorControl = errorControl;
+        unit.binaryPath = binaryPathName;
+        unit.environment = CallersSettings();
+        const std::optional<std::string> text = UnitText(unit, stem);
+        if (!text) return FailHandle(ERROR_INVALID_PARAMETER);
+        if (const std::uint32_t status = WriteNewFile(UnitFile(stem), *text); status != ERROR_SUCCESS) {
+            return FailHandle(status);
+        }
+        RuntimeFolder(stem).Remove();  // what an earlier service of this name left
+        std::uint32_t status = ERROR_SUCCESS;
+        if (startType == SERVICE_AUTO_START) status = manager->bus->Enable(UnitName(stem));
+        if (status == ERROR_SUCCESS) status = manager->bus->Reload();
+        if (status != ERROR_SUCCESS) {
+            // Nothing half-made stays behind.
+            manager->bus->Disable(UnitName(stem));
+            ::unlink(UnitFile(stem).c_str());
+            manager->bus->Reload();
+            return FailHandle(status);
+        }
+        return OpenHandle(*manager, serviceName, access);
     }
-    LaunchRequest launch;
-    launch.program = ProgramOf(entry.imagePath);
-    launch.environment.emplace_back(kServicePath);
-    for (const std::wstring& setting : entry.environment) launch.environment.push_back(WideToAnsi(setting));
-    launch.environment.push_back(std::string(kChannelVariable) + "=" + std::to_string(kChannelDescriptor));
-    launch.channel = theirs.get();
-    launch.output = output.get();
-    int pid = 0;
-    if (const std::uint32_t status = LaunchDetached(launch, pid); status != ERROR_SUCCESS) return FailCall(status);
-    ProcessWatch watch(pid);
 
-    RunRecord record;
-    record.status.dwServiceType = entry.type;
-    record.status.dwCurrentState = SERVICE_START_PENDING;
-    record.status.dwWaitHint = kStartWaitHintMilliseconds;
-    // Whatever goes wrong from here, the process does not stay behind.
-    const auto abandon = [&](std::uint32_t code) {
-        watch.Kill();
-        record.status.dwCurrentState = SERVICE_STOPPED;
-        record.status.dwWin32ExitCode = code;
-        record.status.dwWaitHint = 0;
-        WriteRunRecord(folder, record);
-        return FailCall(code);
-    };
-    if (!watch.valid() || !IdentityOf(pid, record.process)) return abandon(ERROR_PROCESS_ABORTED);
-    if (!WriteRunRecord(folder, record)) return abandon(GetLastError());
-
-    std::uint32_t error = ERROR_SUCCESS;
-    if (!SendMessage(ours.get(), Encode(request), error)) return abandon(error);
-    Message message;
-    error = ReceiveMessage(ours.get(), message, timeouts_.start, watch.descriptor());
-    if (error != ERROR_SUCCESS) return abandon(error);
-    StartReply reply;
-    if (!Decode(message, reply)) return abandon(ERROR_INVALID_DATA);
-    if (reply.error != ERROR_SUCCESS) return abandon(reply.error);
-    return true;
-}
-
-bool StandInServiceManager::ControlService(SC_HANDLE handle, std::uint32_t control, SERVICE_STATUS& status) {
-    const std::uint32_t needed = AccessForControl(control);
-    if (needed == 0) return FailCall(ERROR_INVALID_PARAMETER);  // the shut-down control is the system's own
-    const std::shared_ptr<OpenObject> service = FindService(handle, needed);
-    if (service == nullptr) return false;
-    return Deliver(*service, control, status);
-}
-
-bool StandInServiceManager::SendShutdown(SC_HANDLE handle, SERVICE_STATUS& status) {
-    const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_STATUS);
-    if (service == nullptr) return false;
-    if (!IsAdministrator()) return FailCall(ERROR_ACCESS_DENIED);
-    return Deliver(*service, SERVICE_CONTROL_SHUTDOWN, status);
-}
-
-bool StandInServiceManager::Deliver(const OpenObject& service, std::uint32_t control, SERVICE_STATUS& status) {
-    const ServiceFolder folder(service.name);
-    std::optional<RunRecord> record;
-    if (!CurrentStatus(folder, service.type, status, &record)) return false;
-    if (const std::uint32_t refusal = ControlRefusal(control, status); refusal != ERROR_SUCCESS) {
-        return FailCall(refusal);
+    SC_HANDLE OpenServiceW(SC_HANDLE managerHandle, const wchar_t* serviceName, std::uint32_t access) override {
+        const std::shared_ptr<OpenObject> manager = handles_.Find(TableHandle(managerHandle));
+        if (manager == nullptr || !manager->isManager) return FailHandle(ERROR_INVALID_HANDLE);
+        if (serviceName == nullptr) return FailHandle(ERROR_INVALID_PARAMETER);
+        if (!IsAdministrator() && (access & ~kUserServiceRights) != 0) return FailHandle(ERROR_ACCESS_DENIED);
+        return OpenHandle(*manager, serviceName, access);
     }
-    std::uint32_t error = ERROR_SUCCESS;
-    const Descriptor connection(ConnectToDispatcher(folder.SocketFile(record->process.pid), error));
-    if (!connection.valid()) return FailCall(error);
-    Message message;
-    if (!SendMessage(connection.get(), Encode(ControlRequest{control}), error)) return FailCall(error);
-    error = ReceiveMessage(connection.get(), message, timeouts_.control);
-    // The process ended on the way: it has stopped, as the status then says.
-    if (error == ERROR_PROCESS_ABORTED) {
-        CurrentStatus(folder, service.type, status);
-        return FailCall(ERROR_SERVICE_NOT_ACTIVE);
-    }
-    if (error != ERROR_SUCCESS) return FailCall(error);
-    ControlReply reply;
-    if (!Decode(message, reply)) return FailCall(ERROR_INVALID_DATA);
-    status = reply.status;
-    return reply.error == ERROR_SUCCESS ? true : FailCall(reply.error);
-}
 
-bool StandInServiceManager::QueryServiceStatus(SC_HANDLE handle, SERVICE_STATUS& status) {
-    const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_STATUS);
-    return service != nullptr && CurrentStatus(ServiceFolder(service->name), service->type, status);
-}
-
-bool StandInServiceManager::QueryServiceConfigW(SC_HANDLE handle, QUERY_SERVICE_CONFIGW& config) {
-    const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_CONFIG);
-    if (service == nullptr) return false;
-    ServiceEntry entry;
-    if (const std::uint32_t status = ReadEntry(service->name, entry); status != ERROR_SUCCESS) return FailCall(status);
-    config = QUERY_SERVICE_CONFIGW{};
-    config.dwServiceType = entry.type;
-    config.dwStartType = entry.startType;
-    config.dwErrorControl = entry.errorControl;
-    config.lpBinaryPathName = entry.imagePath;
-    config.lpServiceStartName = entry.account;
-    config.lpDisplayName = entry.displayName;
-    return true;
-}
-
-bool StandInServiceManager::DeleteService(SC_HANDLE handle) {
-    const std::shared_ptr<OpenObject> service = FindService(handle, DELETE);
-    if (service == nullptr) return false;
-    const ServiceFolder folder(service->name);
-    {
-        const FileLock changing(folder.LockFile(), FileLock::Mode::Exclusive);
-        if (!changing.held()) return FailCall(changing.error());
-        ServiceEntry entry;
-        if (const std::uint32_t status = ReadEntry(service->name, entry); status != ERROR_SUCCESS) {
+    bool StartServiceW(SC_HANDLE handle, std::uint32_t argumentCount, const wchar_t** arguments) override {
+        const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_START);
+        if (service == nullptr) return false;
+        if (argumentCount > 0 && arguments == nullptr) return FailCall(ERROR_INVALID_PARAMETER);
+        std::vector<std::wstring> parameters = {service->name};
+        for (std::uint32_t i = 0; i < argumentCount; ++i) {
+            if (arguments[i] == nullptr) return FailCall(ERROR_INVALID_PARAMETER);
+            parameters.emplace_back(arguments[i]);
+        }
+        const std::string unitName = UnitName(service->stem);
+        UnitState state;
+        if (const std::uint32_t status = service->bus->Unit(unitName, state); status != ERROR_SUCCESS) {
             return FailCall(status);
         }
-        if (entry.markedForDeletion) return FailCall(ERROR_SERVICE_MARKED_FOR_DELETE);
-        if (const std::uint32_t status = MarkEntryForDeletion(service->name); status != ERROR_SUCCESS) {
+        if (state.loadState == "not-found") return FailCall(ERROR_SERVICE_MARKED_FOR_DELETE);
+        if (state.loadState == "masked" || service->unit.startType == SERVICE_DISABLED) {
+            return FailCall(ERROR_SERVICE_DISABLED);
+        }
+        if (state.IsActive() && state.subState != "auto-restart") return FailCall(ERROR_SERVICE_ALREADY_RUNNING);
+
+        const RuntimeFolder folder(service->stem);
+        if (!folder.Prepare() || !WriteStartParameters(folder, parameters)) return false;
+        const auto abandon = [&](std::uint32_t code) {
+            ::unlink(folder.StartFile().c_str());
+            return FailCall(code);
+        };
+        if (const std::uint32_t status = service->bus->Start(unitName); status != ERROR_SUCCESS) return abandon(status);
+        // The start is done once the service has taken its start parameters:
+        // its dispatcher runs, as a Windows start returns once it has connected.
+        const auto deadline = std::chrono::steady_clock::now() + kStartWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (::access(folder.StartFile().c_str(), F_OK) != 0) return true;
+            if (const std::uint32_t status = service->bus->Unit(unitName, state); status != ERROR_SUCCESS) {
+                return abandon(status);
+            }
+            if (!state.jobPending && (!state.IsActive() || state.subState == "auto-restart")) {
+                return abandon(StartFailure(state, service->unit));
+            }
+            std::this_thread::sleep_for(kPoll);
+        }
+        return abandon(ERROR_SERVICE_REQUEST_TIMEOUT);
+    }
+
+    bool ControlService(SC_HANDLE handle, std::uint32_t control, SERVICE_STATUS& status) override {
+        const std::uint32_t needed = AccessForControl(control);
+        if (needed == 0) return FailCall(ERROR_INVALID_PARAMETER);  // the shut-down control is the system's own
+        const std::shared_ptr<OpenObject> service = FindService(handle, needed);
+        if (service == nullptr) return false;
+        UnitState state;
+        if (!CurrentStatus(*service, status, &state)) return false;
+        const std::uint32_t refusal = ControlRefusal(control, status);
+        if (control == SERVICE_CONTROL_STOP && refusal == ERROR_SERVICE_NOT_ACTIVE && state.IsActive()) {
+            service->bus->Stop(UnitName(service->stem));  // no restart after a crash either
+        }
+        if (refusal != ERROR_SUCCESS) return FailCall(refusal);
+        return control == SERVICE_CONTROL_STOP ? Stop(*service, status) : Deliver(*service, control, status);
+    }
+
+    bool QueryServiceStatus(SC_HANDLE handle, SERVICE_STATUS& status) override {
+        const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_STATUS);
+        return service != nullptr && CurrentStatus(*service, status, nullptr);
+    }
+
+    bool QueryServiceConfigW(SC_HANDLE handle, QUERY_SERVICE_CONFIGW& config) override {
+        const std::shared_ptr<OpenObject> service = FindService(handle, SERVICE_QUERY_CONFIG);
+        if (service == nullptr) return false;
+        UnitState state;
+        if (const std::uint32_t status = service->bus->Unit(UnitName(service->stem), state); status != ERROR_SUCCESS) {
             return FailCall(status);
         }
+        const ServiceUnit unit = ReadUnit(state.fragmentPath).value_or(service->unit);
+        config = QUERY_SERVICE_CONFIGW{};
+        config.dwServiceType = unit.type;
+        // Whether it starts with the machine is systemd's to say: an
+        // administrator may have enabled, disabled or masked the unit since.
+        config.dwStartType = state.unitFileState == "enabled"    ? SERVICE_AUTO_START
+                             : state.unitFileState == "disabled" ? SERVICE_DEMAND_START
+                             : state.loadState == "masked"       ? SERVICE_DISABLED
+                                                                 : unit.startType;
+        config.dwErrorControl = unit.errorControl;
+        config.lpBinaryPathName = unit.binaryPath;
+        config.lpServiceStartName = L"LocalSystem";
+        config.lpDisplayName = unit.displayName;
+        return true;
     }
-    return true;
-}
 
-bool StandInServiceManager::CloseServiceHandle(SC_HANDLE handle) {
-    const std::shared_ptr<OpenObject> closed = handles_.Remove(TableHandle(handle));
-    if (closed == nullptr) return FailCall(ERROR_INVALID_HANDLE);
-    if (closed->isManager) return true;
-    closed->handle.reset();
-    ServiceEntry entry;
-    if (ReadEntry(closed->name, entry) == ERROR_SUCCESS && entry.markedForDeletion) DeleteIfDue(closed->name);
-    return true;
-}
+    bool DeleteService(SC_HANDLE handle) override {
+        const std::shared_ptr<OpenObject> service = FindService(handle, DELETE);
+        if (service == nullptr) return false;
+        const std::string unitName = UnitName(service->stem);
+        if (::access(UnitFile(service->stem).c_str(), F_OK) != 0) return FailCall(ERROR_SERVICE_MARKED_FOR_DELETE);
+        std::uint32_t status = service->bus->Disable(unitName);
+        if (status == ERROR_SUCCESS && ::unlink(UnitFile(service->stem).c_str()) != 0) {
+            status = WindowsErrorFromErrno(errno);
+        }
+        if (status == ERROR_SUCCESS) status = service->bus->Reload();
+        if (status != ERROR_SUCCESS) return FailCall(status);
+        // A stopped service leaves nothing; a running one keeps its folder until the machine stops.
+        UnitState state;
+        if (service->bus->Unit(unitName, state) == ERROR_SUCCESS && !state.IsActive()) {
+            RuntimeFolder(service->stem).Remove();
+        }
+        return true;
+    }
 
+    bool CloseServiceHandle(SC_HANDLE handle) override {
+        return handles_.Remove(TableHandle(handle)) != nullptr || FailCall(ERROR_INVALID_HANDLE);
+    }
+
+private:
+    SC_HANDLE OpenHandle(const OpenObject& manager, std::wstring_view name, std::uint32_t access) {
+        const std::string stem = UnitStem(name);
+        if (stem.empty()) return FailHandle(ERROR_INVALID_NAME);
+        UnitState state;
+        if (const std::uint32_t status = manager.bus->Unit(UnitName(stem), state); status != ERROR_SUCCESS) {
+            return FailHandle(status);
+        }
+        // A deleted unit stays known to systemd while it still runs.
+        if (state.loadState == "not-found" && !state.IsActive()) return FailHandle(ERROR_SERVICE_DOES_NOT_EXIST);
+        auto service = std::make_shared<OpenObject>();
+        service->access = access;
+        service->bus = manager.bus;
+        service->name = name;
+        service->stem = stem;
+        service->unit = ReadUnit(state.fragmentPath).value_or(ServiceUnit{});
+        if (service->unit.type == 0) service->unit.type = SERVICE_WIN32_OWN_PROCESS;
+        return TypedHandle<ServiceHandleKind>(handles_.Add(std::move(service)));
+    }
+
+    std::shared_ptr<OpenObject> FindService(SC_HANDLE handle, std::uint32_t neededAccess) {
+        std::shared_ptr<OpenObject> service = handles_.Find(TableHandle(handle));
+        if (service == nullptr || service->isManager) return Fail(ERROR_INVALID_HANDLE, std::shared_ptr<OpenObject>{});
+        if ((service->access & neededAccess) != neededAccess) {
+            return Fail(ERROR_ACCESS_DENIED, std::shared_ptr<OpenObject>{});
+        }
+        return service;
+    }
+
+    bool CurrentStatus(const OpenObject& service, SERVICE_STATUS& status, UnitState* stateOut) {
+        UnitState state;
+        if (const std::uint32_t code = service.bus->Unit(UnitName(service.stem), state); code != ERROR_SUCCESS) {
+            return FailCall(code);
+        }
+        std::optional<RunRecord> record;
+        if (!ReadRunRecord(RuntimeFolder(service.stem), record)) return false;
+        status = EffectiveStatus(state, record, service.unit.type);
+        if (stateOut != nullptr) *stateOut = state;
+        return true;
+    }
+
+    // systemd stops the unit with SIGTERM, which the service's dispatcher
+    // hands its handler as the stop control; the answer is the status the
+    // service reports to it (a stop pending, or stopped already).
+    bool Stop(const OpenObject& service, SERVICE_STATUS& status) {
+        if (const std::uint32_t code = service.bus->Stop(UnitName(service.stem)); code != ERROR_SUCCESS) {
+            return FailCall(code);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + kControlWait;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (!CurrentStatus(service, status, nullptr)) return false;
+            if (status.dwCurrentState == SERVICE_STOP_PENDING || status.dwCurrentState == SERVICE_STOPPED) return true;
+            std::this_thread::sleep_for(kPoll);
+        }
+        return FailCall(ERROR_SERVICE_REQUEST_TIMEOUT);
+    }
+
+    // Pause, continue, interrogation and the service's own controls, on the dispatcher's socket.
+    bool Deliver(const OpenObject& service, std::uint32_t control, SERVICE_STATUS& status) {
+        if (!IsAdministrator()) return FailCall(ERROR_ACCESS_DENIED);
+        std::uint32_t error = ERROR_SUCCESS;
+        const Descriptor connection(ConnectToDispatcher(RuntimeFolder(service.stem).ControlSocket(), error));
+        if (!connection.valid()) return FailCall(error);
+        Message message;
+        if (!SendMessage(connection.get(), Encode(ControlRequest{control}), error)) return FailCall(error);
+        error = ReceiveMessage(connection.get(), message, kControlWait);
+        // The process ended on the way: it has stopped, as the status then says.
+        if (error == ERROR_PROCESS_ABORTED) {
+            CurrentStatus(service, status, nullptr);
+            return FailCall(ERROR_SERVICE_NOT_ACTIVE);
+        }
+        if (error != ERROR_SUCCESS) return FailCall(error);
+        ControlReply reply;
+        if (!Decode(message, reply)) return FailCall(ERROR_INVALID_DATA);
+        status = reply.status;
+        return reply.error == ERROR_SUCCESS || FailCall(reply.error);
+    }
+
+    HandleTable<OpenObject> handles_;
+};
+
+}  // namespace
 }  // namespace kairovel::platform::scm
 
 namespace kairovel::platform {
 
 template <>
 ServiceManagerFacility& DefaultFacility<ServiceManagerFacility>() {
-    static scm::StandInServiceManager manager;
+    static scm::SystemdServiceManager manager;
     return manager;
 }
 

@@ -15,7 +15,7 @@
 namespace kairovel::platform::scm {
 namespace {
 
-enum Kind : std::uint32_t { kStartRequest = 1, kStartReply = 2, kControlRequest = 3, kControlReply = 4 };
+enum Kind : std::uint32_t { kStartRequest = 1, kControlRequest = 3, kControlReply = 4 };
 constexpr std::size_t kLargestMessage = 64 * 1024;
 constexpr int kBacklog = 8;
 
@@ -91,12 +91,6 @@ Message Encode(const StartRequest& request) {
     return writer.Done();
 }
 
-Message Encode(const StartReply& reply) {
-    Writer writer(kStartReply);
-    writer.Number(reply.error);
-    return writer.Done();
-}
-
 Message Encode(const ControlRequest& request) {
     Writer writer(kControlRequest);
     writer.Number(request.control);
@@ -128,11 +122,6 @@ bool Decode(const Message& message, StartRequest& request) {
     return current.empty() && !request.arguments.empty();
 }
 
-bool Decode(const Message& message, StartReply& reply) {
-    Reader reader(message, kStartReply);
-    return reader.ok() && reader.Number(reply.error) && reader.AtEnd();
-}
-
 bool Decode(const Message& message, ControlRequest& request) {
     Reader reader(message, kControlRequest);
     return reader.ok() && reader.Number(request.control) && reader.AtEnd();
@@ -153,19 +142,18 @@ bool SendMessage(int socket, const Message& message, std::uint32_t& error) {
     }
 }
 
-std::uint32_t ReceiveMessage(int socket, Message& message, std::chrono::milliseconds timeout, int processWatch) {
+std::uint32_t ReceiveMessage(int socket, Message& message, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    pollfd watched[2] = {{socket, POLLIN, 0}, {processWatch, POLLIN, 0}};
+    pollfd watched{socket, POLLIN, 0};
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return ERROR_SERVICE_REQUEST_TIMEOUT;
-        const int ready = ::poll(watched, processWatch >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return WindowsErrorFromErrno(errno);
         if (ready == 0) return ERROR_SERVICE_REQUEST_TIMEOUT;
-        if (watched[0].revents != 0) break;  // a message (or the end) first, even when the process ended since
-        if (watched[1].revents != 0) return ERROR_PROCESS_ABORTED;
+        break;
     }
     message.assign(kLargestMessage, 0);
     ssize_t n = 0;

@@ -1,17 +1,13 @@
-// What the manager side and the dispatcher side of the service manager
-// stand-in say to each other.
+// What the two sides of the service manager say to each other beside systemd.
 //
-// Starting: StartServiceW launches the service's executable with one end of a
-// socket pair as descriptor kChannelDescriptor, named by the environment
-// variable kChannelVariable. Over it the manager sends a StartRequest (the
-// service's name and its start parameters); the dispatcher answers with a
-// StartReply once it listens for controls (error 0), or with the reason it
-// cannot run that service. A process started any other way has no channel.
+// The start parameters of StartServiceW are a StartRequest (the service's
+// name first), kept in the run-time folder's start-parameters file until the
+// service has read them.
 //
-// Controlling: the dispatcher listens on a Unix socket in the service's
-// private folder (root only) and takes one ControlRequest per connection,
-// answered by a ControlReply with the status after the handler has run.
-// The dispatcher refuses a peer that is not root.
+// The controls systemd has no verb for go to the service's dispatcher on its
+// control socket (runtime_folder.h), which only root may reach: one
+// ControlRequest per connection, answered by a ControlReply with the status
+// the handler reported. The dispatcher refuses a peer that is not root.
 //
 // Messages are datagrams of a sequenced-packet socket: a 32-bit kind, then
 // 32-bit numbers in the machine's order (both ends are the same build) and,
@@ -28,14 +24,8 @@
 
 namespace kairovel::platform::scm {
 
-inline constexpr char kChannelVariable[] = "KAIROVEL_SERVICE_CHANNEL";
-inline constexpr int kChannelDescriptor = 3;
-
 struct StartRequest {
     std::vector<std::wstring> arguments;  // the service's name first
-};
-struct StartReply {
-    std::uint32_t error = 0;
 };
 struct ControlRequest {
     std::uint32_t control = 0;
@@ -48,11 +38,9 @@ struct ControlReply {
 using Message = std::vector<std::uint8_t>;
 
 Message Encode(const StartRequest& request);
-Message Encode(const StartReply& reply);
 Message Encode(const ControlRequest& request);
 Message Encode(const ControlReply& reply);
 bool Decode(const Message& message, StartRequest& request);
-bool Decode(const Message& message, StartReply& reply);
 bool Decode(const Message& message, ControlRequest& request);
 bool Decode(const Message& message, ControlReply& reply);
 
@@ -61,10 +49,8 @@ bool SendMessage(int socket, const Message& message, std::uint32_t& error);
 
 // Waits up to timeout for one message. ERROR_SUCCESS with the message;
 // ERROR_SERVICE_REQUEST_TIMEOUT when none came; ERROR_PROCESS_ABORTED when
-// processWatch (a pidfd, or -1) shows its process ended first or the peer
-// closed without answering; another code when the socket failed.
-std::uint32_t ReceiveMessage(int socket, Message& message, std::chrono::milliseconds timeout,
-                             int processWatch = -1);
+// the peer closed without answering; another code when the socket failed.
+std::uint32_t ReceiveMessage(int socket, Message& message, std::chrono::milliseconds timeout);
 
 // A new sequenced-packet socket connected to a dispatcher's control socket, or
 // -1 with the Windows code in error (ERROR_ACCESS_DENIED for a caller that may

@@ -1,29 +1,41 @@
 #include "platform/posix/service_manager/service_state.h"
 
-#include "platform/posix/service_manager/service_entries.h"
-#include "platform/posix/service_manager/service_process.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform::scm {
+namespace {
 
-SERVICE_STATUS EffectiveStatus(const std::optional<RunRecord>& record, std::uint32_t entryType) {
-    SERVICE_STATUS stopped;
-    stopped.dwServiceType = entryType;
-    stopped.dwCurrentState = SERVICE_STOPPED;
-    if (!record) return stopped;
-    if (record->status.dwCurrentState == SERVICE_STOPPED || IsRunning(record->process)) return record->status;
-    stopped.dwServiceType = record->status.dwServiceType;
-    stopped.dwWin32ExitCode = ERROR_PROCESS_ABORTED;
-    return stopped;
-}
+// What a start that has not reported yet shows, as Windows shows a service
+// whose dispatcher has not connected.
+constexpr std::uint32_t kStartWaitHintMilliseconds = 2000;
 
-bool CurrentStatus(const ServiceFolder& folder, std::uint32_t entryType, SERVICE_STATUS& status,
-                   std::optional<RunRecord>* recordOut) {
-    std::optional<RunRecord> record;
-    if (!ReadRunRecord(folder, record)) return false;
-    status = EffectiveStatus(record, entryType);
-    if (recordOut != nullptr) *recordOut = record;
-    return true;
+}  // namespace
+
+SERVICE_STATUS EffectiveStatus(const UnitState& unit, const std::optional<RunRecord>& record,
+                               std::uint32_t entryType) {
+    SERVICE_STATUS status;
+    status.dwServiceType = entryType;
+    // A unit waiting to be restarted after a crash is stopped until it starts again.
+    const bool running = unit.IsActive() && unit.subState != "auto-restart";
+    if (running) {
+        const bool reported = record && unit.mainPid != 0 && record->pid == unit.mainPid;
+        if (reported && record->status.dwCurrentState != SERVICE_STOPPED) status = record->status;
+        if (!reported) {
+            status.dwCurrentState = SERVICE_START_PENDING;
+            status.dwWaitHint = kStartWaitHintMilliseconds;
+        }
+        // systemd is stopping it (a SIGTERM the service has not answered yet).
+        if (unit.activeState == "deactivating" && status.dwCurrentState != SERVICE_STOPPED) {
+            status.dwCurrentState = SERVICE_STOP_PENDING;
+        }
+        return status;
+    }
+    status.dwCurrentState = SERVICE_STOPPED;
+    const bool lastRun = record && unit.execMainPid != 0 && record->pid == unit.execMainPid;
+    if (lastRun && record->status.dwCurrentState == SERVICE_STOPPED) return record->status;
+    // The process ended without saying it stopped, or never got to say anything.
+    if (lastRun || (unit.result != "success" && !unit.result.empty())) status.dwWin32ExitCode = ERROR_PROCESS_ABORTED;
+    return status;
 }
 
 std::uint32_t ControlRefusal(std::uint32_t control, const SERVICE_STATUS& status) {
@@ -41,19 +53,6 @@ std::uint32_t ControlRefusal(std::uint32_t control, const SERVICE_STATUS& status
     if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) needed = SERVICE_ACCEPT_PAUSE_CONTINUE;
     if (control == SERVICE_CONTROL_SHUTDOWN) needed = SERVICE_ACCEPT_SHUTDOWN;
     return (status.dwControlsAccepted & needed) == needed ? ERROR_SUCCESS : ERROR_INVALID_SERVICE_CONTROL;
-}
-
-void DeleteIfDue(std::wstring_view name) {
-    const ServiceFolder folder(name);
-    const FileLock changing(folder.LockFile(), FileLock::Mode::Exclusive);
-    if (!changing.held()) return;
-    const FileLock noHandles(folder.HandlesFile(), FileLock::Mode::ExclusiveIfFree);
-    if (!noHandles.held()) return;
-    ServiceEntry entry;
-    if (ReadEntry(name, entry) != ERROR_SUCCESS || !entry.markedForDeletion) return;
-    SERVICE_STATUS status;
-    if (!CurrentStatus(folder, entry.type, status) || status.dwCurrentState != SERVICE_STOPPED) return;
-    if (RemoveEntry(name) == ERROR_SUCCESS) RemoveRunRecord(folder);
 }
 
 }  // namespace kairovel::platform::scm
