@@ -20,13 +20,13 @@ using namespace std::chrono_literals;
 constexpr int kExchangesPerReading = 5;   // the fastest of these is kept
 constexpr int kAnswerTimeoutMs = 2000;    // an agent that stays silent longer is gone
 constexpr char kMarkerPrefix[] = "@@ ";
-// Memory of the guest: the kernel and the few programs it runs need about 60 MB.
-constexpr char kGuestMemory[] = "mem=96M";
 constexpr int kConsolePollMs = 200;  // how soon the console reader notices it should stop
 
+// To the serial line's socket: a guest that has powered itself off must not
+// end the test with SIGPIPE.
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -59,7 +59,7 @@ std::int64_t HostNanoseconds() {
     return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
-UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>& kernelArguments) {
+UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>& kernelArguments, int memoryMegabytes) {
     int serial[2];
     int console[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, serial) != 0) throw std::runtime_error("socketpair failed");
@@ -67,8 +67,11 @@ UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>
     const int guestSerial = serial[1];
 
     // The guest may set its own clock; it never gets the capability to set the host's.
-    std::vector<std::string> args = {"setpriv", "--bounding-set=-sys_time", "--inh-caps=-sys_time", "linux.uml",
-                                     kGuestMemory, "rootfstype=hostfs", "rootflags=/", "ro", "quiet",
+    // linux.uml runs with the shim that lets it save registers on hosts with AMX (uml_xstate_shim.cpp).
+    std::vector<std::string> args = {"setpriv", "--bounding-set=-sys_time", "--inh-caps=-sys_time",
+                                     "env", std::string("LD_PRELOAD=") + KAIROVEL_UML_SHIM, "linux.uml",
+                                     "mem=" + std::to_string(memoryMegabytes) + "M", "rootfstype=hostfs",
+                                     "rootflags=/", "ro", "quiet",
                                      "init=" + initScript, "con0=fd:0,fd:1", "con=null", "ssl=null",
                                      "ssl1=fd:" + std::to_string(guestSerial)};
     args.insert(args.end(), kernelArguments.begin(), kernelArguments.end());

@@ -62,7 +62,8 @@ class UmlGuest {
 public:
     // Boots linux.uml without CAP_SYS_TIME running the init script; the kernel
     // arguments add devices (a network link, say) and settings for the script.
-    UmlGuest(const std::string& initScript, const std::vector<std::string>& kernelArguments);
+    // The kernel and the few programs of the kernel stage need about 60 MB.
+    UmlGuest(const std::string& initScript, const std::vector<std::string>& kernelArguments, int memoryMegabytes = 96);
     // Ends the guest if it still runs (Finish with a short bound).
     ~UmlGuest();
     UmlGuest(const UmlGuest&) = delete;
