@@ -6,70 +6,37 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/process.h"
 
 namespace kairovel::testing {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kTap[] = "tap0";
-constexpr char kHostLink[] = "169.254.0.1/16";
-constexpr char kGuestLink[] = "169.254.0.2/16";
 constexpr auto kBootBound = 30s;  // boot, clock set-up and the first answer of chronyd
-
-// A value for a shell file of variables, in single quotes.
-std::string Quoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) {
-        if (c == '\'') {
-            out += "'\\''";
-        } else {
-            out += c;
-        }
-    }
-    return out + "'";
-}
-
-std::string Joined(const std::vector<std::string>& words) {
-    std::string out;
-    for (const std::string& word : words) out += (out.empty() ? "" : " ") + word;
-    return out;
-}
-
-bool Run(const std::vector<std::string>& argv, std::string& failure) {
-    const ProcessResult result = RunProcess(argv);
-    if (result.exitCode == 0) return true;
-    failure = Joined(argv) + ": " + result.standardError;
-    return false;
-}
 
 }  // namespace
 
 GuestTestbed::GuestTestbed(const GuestCase& guestCase) : case_(guestCase) {
-    if (!Run({"ip", "tuntap", "add", "dev", kTap, "mode", "tap"}, failure_) ||
-        !Run({"ip", "address", "add", kHostLink, "dev", kTap}, failure_) ||
-        !Run({"ip", "link", "set", kTap, "up"}, failure_)) {
-        return;
-    }
-    chrony_ = std::make_unique<ChronyServer>();
-    if (!chrony_->Ready()) {
-        failure_ = "chronyd did not answer: " + chrony_->Output();
+    link_ = std::make_unique<HostLink>();
+    if (!link_->Failure().empty()) {
+        failure_ = link_->Failure();
         return;
     }
 
     const std::filesystem::path results = folder_ / "results";
     std::filesystem::create_directory(results);
     std::ostringstream variables;
-    variables << "CLOCK_AGENT=" << Quoted(KAIROVEL_CLOCK_AGENT) << "\n"
-              << "KAIROVEL=" << Quoted(KAIROVEL_BINARY) << "\n"
-              << "RESULTS=" << Quoted(results.string()) << "\n"
-              << "GUEST_ADDRESS=" << kGuestLink << "\n"
+    std::string arguments;
+    for (const std::string& argument : case_.arguments) arguments += (arguments.empty() ? "" : " ") + argument;
+    variables << "CLOCK_AGENT=" << ShellQuoted(KAIROVEL_CLOCK_AGENT) << "\n"
+              << "KAIROVEL=" << ShellQuoted(KAIROVEL_BINARY) << "\n"
+              << "RESULTS=" << ShellQuoted(results.string()) << "\n"
+              << "GUEST_ADDRESS=" << kGuestLinkAddress << "\n"
               << "NTP_SERVER=" << kHostLinkAddress << "\n"
               << "START_TICK=" << case_.startTick << "\n"
               << "START_FREQUENCY=" << case_.startFrequency << "\n"
               << "STEP_MILLISECONDS=" << case_.stepMilliseconds << "\n"
-              << "ARGUMENTS=" << Quoted(Joined(case_.arguments)) << "\n"
+              << "ARGUMENTS=" << ShellQuoted(arguments) << "\n"
               << "PASSES=" << case_.passes << "\n"
               << "PAUSE_SECONDS=" << case_.pauseSeconds << "\n"
               << "INTERRUPT_AFTER=" << (case_.interruptAfterSeconds > 0 ? std::to_string(case_.interruptAfterSeconds) : "")
@@ -78,17 +45,15 @@ GuestTestbed::GuestTestbed(const GuestCase& guestCase) : case_(guestCase) {
     const std::filesystem::path caseFile = folder_ / "case";
     std::ofstream(caseFile) << variables.str();
 
-    guest_ = std::make_unique<UmlGuest>(KAIROVEL_GUEST_INIT, std::vector<std::string>{
-                                                                 std::string("eth0=tuntap,") + kTap,
+    guest_ = std::make_unique<UmlGuest>(KAIROVEL_GUEST_INIT,
+                                        std::vector<std::string>{HostLink::GuestKernelArgument(),
                                                                  "KAIROVEL_GUEST_CASE=" + caseFile.string()});
     if (!guest_->WaitForMarker("ready", kBootBound)) failure_ = "the guest did not get ready:\n" + guest_->Console();
 }
 
 GuestTestbed::~GuestTestbed() {
     guest_.reset();
-    chrony_.reset();
-    std::string ignored;
-    Run({"ip", "link", "delete", kTap}, ignored);
+    link_.reset();
 }
 
 std::optional<int> GuestTestbed::WaitForPass(int pass, std::chrono::seconds bound) {
@@ -103,7 +68,7 @@ std::string GuestTestbed::ProgramOutput(int pass) const {
 
 std::string GuestTestbed::Diagnostics() const {
     std::string text = "guest console:\n" + (guest_ ? guest_->Console() : std::string("(no guest)"));
-    if (chrony_) text += "\nchronyd:\n" + chrony_->Output();
+    if (link_) text += "\nchronyd:\n" + link_->ChronyOutput();
     return text;
 }
 

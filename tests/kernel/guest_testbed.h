@@ -3,11 +3,10 @@
 // and so keeps the host's time, the truth the guest's clock is measured from.
 //
 // The calling process must be in a private network namespace of its own
-// (support/private_network.h). There the testbed makes a tap device as the
-// guest's link (the guest is 169.254.0.2, the host 169.254.0.1: link-local
-// addresses that never leave the namespace), starts chronyd, writes the case
-// for guest_init.sh and boots the guest, which sets its starting clock and
-// then runs the program once per pass while the host records its clock.
+// (support/private_network.h). There the testbed makes the guest's link to
+// the host with chronyd on it (kernel/host_link.h), writes the case for
+// guest_init.sh and boots the guest, which sets its starting clock and then
+// runs the program once per pass while the host records its clock.
 #pragma once
 
 #include <chrono>
@@ -16,13 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "kernel/host_link.h"
 #include "kernel/uml_guest.h"
-#include "support/peers.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::testing {
-
-inline constexpr char kHostLinkAddress[] = "169.254.0.1";
 
 struct GuestCase {
     long startTick = kNominalTick;       // adjtimex's tick before the program starts
@@ -57,7 +54,7 @@ public:
 private:
     GuestCase case_;
     TemporaryDirectory folder_;
-    std::unique_ptr<ChronyServer> chrony_;
+    std::unique_ptr<HostLink> link_;
     std::unique_ptr<UmlGuest> guest_;
     std::string failure_;
 };
