@@ -82,6 +82,9 @@ LocalClock::LocalClock() : LocalClock(ProcessLocalClockState()) {}
 LocalClock::LocalClock(LocalClockState& state) : state_(state) {
     const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
     if (state_.instanceCount++ != 0) return;
+    // A run killed in a slew left its adjustment in force: that goes first,
+    // or this run would take it for the machine's own and restore it too.
+    platform::Clock().RestoreAbandonedAdjustment(state_.abandonedRestored);
     try {
         ReadPlatformAdjustment(state_.StartupDisabled, state_.StartupAdjustment);
     } catch (...) {
@@ -242,6 +245,18 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
         if (state_.StableCount > kStableCorrectionsBeforePersisting) state_.store->Persist(base);
     }
     state_.ClockAdjust = base;
+}
+
+void LocalClock::ReportAbandonedAdjustment() {
+    std::wstring restored;
+    {
+        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+        restored.swap(state_.abandonedRestored);
+    }
+    if (!restored.empty()) {
+        Log(CurrentLogger(), LevelInfo, L"Put back the time adjustment a run that ended without restoring it had found: %s",
+            restored);
+    }
 }
 
 void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "clock/adjustment_store.h"
 #include "sources/time_provider.h"
@@ -38,6 +39,9 @@ struct LocalClockState {
     bool AdjustmentChanged = false;       // this program has set an adjustment since
     bool platformDisabled = true;         // the platform's flag as last read or written here
     bool adjustmentFinal = false;         // restored for the program's end: no change after it
+    // What a run that ended without its restore had left and this one put
+    // back before it read the start-up adjustment; empty when nothing.
+    std::wstring abandonedRestored;
 
     // Used by one pass at a time, without a lock.
     double ClockAdjust = 0.0;  // base adjustment between corrections; 0: not set yet
@@ -84,6 +88,8 @@ public:
     // in force, and what a pass still running would set is left unset, so that
     // no correction rate outlives the program.
     void RestoreForExit();
+    // Logs what the start put back of a run that ended without its restore, once.
+    void ReportAbandonedAdjustment();
     // Remembers the store for persisting and takes over its value when plausible.
     virtual void UseStoredAdjustment(AdjustmentStore& store);
     // The platform's time adjustment.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "clock/local_clock.h"
 #include "config/argument_drivers.h"
 #include "log/console_logger.h"
 #include "log/logger.h"
@@ -25,6 +26,7 @@ constexpr int kErrorExitCode = 1;
 int RunServiceLife() {
     // Until the service selects its own device, what goes wrong reaches standard error.
     ReplaceCurrentLogger(std::make_unique<StandardErrorLogger>());
+    TheLocalClock().ReportAbandonedAdjustment();
     StartDispatcher();
     return kServiceExitCode;
 }
@@ -32,6 +34,7 @@ int RunServiceLife() {
 int RunCommandLineLife() {
     platform::ConsoleControl().SetConsoleCtrlHandler(ConsoleCtrlHandler, true);
     ReplaceCurrentLogger(std::make_unique<ConsoleLogger>());
+    TheLocalClock().ReportAbandonedAdjustment();
     try {
         ParseCommandLine();
         ProgramPath() = platform::Process().GetModuleFileNameW();

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -331,31 +332,68 @@ TEST_F(ImmediateRun, SelectionKeepsTheFastPeer) {
     EXPECT_LT(std::fabs(TrueError()), kNtpLimitMilliseconds) << r.standardOutput;
 }
 
-TEST_F(ImmediateRun, CtrlCDuringASlewPutsTheAdjustmentBack) {
-    const ChronyServer chrony;
-    ASSERT_TRUE(chrony.Ready()) << chrony.Output();
-    SetClock(3200, 0);
-    BackgroundProcess program(Program({"/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20"}), Options());
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (program.Output().find("Clock will be adjusted") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(20ms);
+// A run in the middle of a 10 s slew of a clock 3.2 s ahead.
+class SlewingRun : public ImmediateRun {
+protected:
+    std::unique_ptr<BackgroundProcess> StartSlew() {
+        SetClock(3200, 0);
+        auto program = std::make_unique<BackgroundProcess>(
+            Program({"/immediate", "/ntp_machine=127.0.0.1", "/period=0:0:20"}), Options());
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (program->Output().find("Clock will be adjusted") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(20ms);
+        }
+        std::this_thread::sleep_for(1s);
+        EXPECT_EQ(Shown("disabled"), 0.0) << program->Output();  // slewing
+        return program;
     }
-    std::this_thread::sleep_for(1s);
-    EXPECT_EQ(Shown("disabled"), 0.0);  // slewing
-    ::kill(program.pid(), SIGINT);
-    while (program.Running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(program.Stop(), 128 + SIGINT);
-    EXPECT_EQ(Shown("disabled"), 1.0);
-    EXPECT_EQ(Shown("adjustment"), 100000.0);
+    static int EndWith(BackgroundProcess& program, int signalNumber) {
+        ::kill(program.pid(), signalNumber);
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (program.Running() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+        return program.Stop();
+    }
+    void ExpectAdjustmentAsBefore() {
+        EXPECT_EQ(Shown("disabled"), 1.0);
+        EXPECT_EQ(Shown("adjustment"), 100000.0);
+    }
+
+    const ChronyServer chrony_;
+};
+
+// Ctrl+C, Ctrl+\ and the signals that end a process unasked: the adjustment
+// is put back before the process ends by the signal.
+TEST_F(SlewingRun, EverySignalThatEndsItFromOutsidePutsTheAdjustmentBack) {
+    ASSERT_TRUE(chrony_.Ready()) << chrony_.Output();
+    for (const int signalNumber : {SIGINT, SIGQUIT, SIGUSR1, SIGALRM}) {
+        const auto program = StartSlew();
+        EXPECT_EQ(EndWith(*program, signalNumber), 128 + signalNumber) << program->Output();
+        ExpectAdjustmentAsBefore();
 #if !defined(__SANITIZE_THREAD__)
-    // About a second of the ten-second window ran: part of the error is gone,
-    // most of it is left. (ThreadSanitizer holds a signal back until the
-    // sleeping thread wakes, so there the window runs to its end first.)
-    const double left = TrueError();
-    EXPECT_LT(left, 3200 - 100);
-    EXPECT_GT(left, 0);
+        // About a second of the ten-second window ran: part of the error is gone,
+        // most of it is left. (ThreadSanitizer holds a signal back until the
+        // sleeping thread wakes, so there the window runs to its end first.)
+        const double left = TrueError();
+        EXPECT_LT(left, 3200 - 100) << signalNumber;
+        EXPECT_GT(left, 0) << signalNumber;
 #endif
+    }
+}
+
+// SIGKILL leaves the process no say: the slew stays in force until the next
+// run, which puts the adjustment from before the killed run back first and says so.
+TEST_F(SlewingRun, TheRunAfterAKillPutsTheAdjustmentBack) {
+    ASSERT_TRUE(chrony_.Ready()) << chrony_.Output();
+    const auto program = StartSlew();
+    EXPECT_EQ(EndWith(*program, SIGKILL), 128 + SIGKILL);
+    EXPECT_EQ(Shown("disabled"), 0.0);
+    const ProcessResult next = Kairovel({"/status"});
+    EXPECT_THAT(next.standardOutput,
+                HasSubstr("Put back the time adjustment a run that ended without restoring it had found: "
+                          "adjustment 100000 (disabled)\n"));
+    ExpectAdjustmentAsBefore();
+    EXPECT_THAT(Kairovel({"/status"}).standardOutput, ::testing::Not(HasSubstr("Put back")));
 }
 
 }  // namespace

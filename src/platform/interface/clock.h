@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/facility.h"
 #include "platform/interface/win_types.h"
@@ -47,6 +48,17 @@ public:
     virtual void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) {
         lowest = 0;
         highest = 0xFFFF'FFFF;
+    }
+
+    // Not a Windows call: puts back the time adjustment that a run of this
+    // boot recorded before it changed it and never put back, having ended
+    // without its restore (killed, crashed). True when it did, with what was
+    // put back in words; the backends that keep no such record do nothing.
+    // Done before the start-up adjustment is read, so that the adjustment a
+    // killed run left is never taken for the machine's own.
+    virtual bool RestoreAbandonedAdjustment(std::wstring& restored) {
+        (void)restored;
+        return false;
     }
 
     virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;

@@ -1,7 +1,14 @@
-// Console control events on Linux: SIGINT, SIGTERM and SIGHUP.
+// Console control events on Linux: the signals that end a process when a
+// user or the system sends them.
 //
-// SIGINT stands for Ctrl+C, SIGHUP for the closing of the terminal and SIGTERM
-// for a shut-down. The signal handler only writes the signal number into a
+// SIGINT stands for Ctrl+C, SIGQUIT for Ctrl+\ (Windows' Ctrl+Break), SIGHUP
+// for the closing of the terminal, and SIGTERM and every other signal that
+// ends a process unasked (SIGUSR1, SIGPIPE, SIGALRM, ...) for a shut-down, so
+// that whatever ends the program from outside lets it put the clock's
+// adjustment back first. The signals of the program's own faults (SIGSEGV,
+// SIGABRT, ...) are left alone: nothing may run after those, and the clock's
+// start-up record (platform/adjustment_record.h) repairs what they leave.
+// The signal handler only writes the signal number into a
 // pipe (the one thing it may safely do); a dispatcher thread reads it and runs
 // the handler routines as an ordinary thread. When no routine handles the
 // event, the dispatcher restores the signal's default action and raises it
@@ -26,7 +33,8 @@
 namespace kairovel::platform {
 namespace {
 
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kCaughtSignals[] = {SIGINT,  SIGQUIT, SIGTERM, SIGHUP,    SIGUSR1, SIGUSR2, SIGPIPE, SIGALRM,
+                                   SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGIO, SIGPWR,  SIGSTKFLT};
 
 // Written by the signal handler; -1 until the first handler routine is installed.
 int wakeWriteDescriptor = -1;
@@ -43,6 +51,8 @@ std::uint32_t EventOf(int signalNumber) {
     switch (signalNumber) {
         case SIGINT:
             return CTRL_C_EVENT;
+        case SIGQUIT:
+            return CTRL_BREAK_EVENT;
         case SIGHUP:
             return CTRL_CLOSE_EVENT;
         default:

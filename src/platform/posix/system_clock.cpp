@@ -8,11 +8,15 @@
 
 #include <cerrno>
 #include <optional>
+#include <sstream>
+#include <string>
 
+#include "platform/adjustment_record.h"
 #include "platform/calendar.h"
 #include "platform/last_error.h"
 #include "platform/posix/capabilities.h"
 #include "platform/posix/errors.h"
+#include "platform/settings.h"
 #include "platform/sim/machine_time.h"
 #include "platform/posix/time_adjustment.h"
 #include "platform/threads.h"
@@ -27,18 +31,43 @@ bool FailWithErrno() {
     return false;
 }
 
-// The kernel's tick and frequency now, if they can be read.
-std::optional<KernelClockRate> KernelRateNow() {
+// What the start-up record keeps of the kernel: tick, frequency and status.
+struct KernelState {
+    long tick = 0;
+    long frequency = 0;
+    int status = 0;
+};
+
+std::optional<KernelState> KernelStateNow() {
     timex state{};  // modes 0: read only, allowed without privilege
     if (::adjtimex(&state) < 0) return std::nullopt;
-    return KernelClockRate{state.tick, state.freq};
+    return KernelState{state.tick, state.freq, state.status};
+}
+
+std::optional<KernelClockRate> RateOf(const std::optional<KernelState>& state) {
+    if (!state) return std::nullopt;
+    return KernelClockRate{state->tick, state->frequency};
+}
+
+std::string RecordText(const KernelState& state) {
+    return std::to_string(state.tick) + " " + std::to_string(state.frequency) + " " + std::to_string(state.status);
+}
+
+std::optional<KernelState> ParseRecordText(const std::string& text) {
+    KernelState state;
+    std::istringstream in(text);
+    if (!(in >> state.tick >> state.frequency >> state.status)) return std::nullopt;
+    return state;
 }
 
 class SystemClock final : public ClockFacility {
 public:
     // Made at the first use of the clock, as the program starts: the kernel's
     // values then are those a restore puts back.
-    SystemClock() : mapping_(::sysconf(_SC_CLK_TCK), KernelRateNow()) {}
+    SystemClock()
+        : startup_(KernelStateNow()),
+          mapping_(::sysconf(_SC_CLK_TCK), RateOf(startup_)),
+          record_(StateRoot() / "system-clock.startup") {}
 
     void GetSystemTime(SYSTEMTIME& utc) override {
         FileTimeToSystemTime(FileTimeFromCount(static_cast<std::uint64_t>(MachineUtcCount())), utc);
@@ -78,6 +107,11 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
+        const bool backAtStartup =
+            startup_ && rate.tick == startup_->tick && rate.frequency == startup_->frequency;
+        // The start-up values are on record before the first change: a run
+        // killed in a slew must not leave the clock slewing.
+        if (!backAtStartup && startup_ && !record_.Keep(RecordText(*startup_))) return false;
         timex change{};
         change.modes = ADJ_TICK | ADJ_FREQUENCY;
         change.tick = rate.tick;
@@ -85,6 +119,31 @@ public:
         // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
         ApplySystemTimePrivilegeToThisThread();
         if (::adjtimex(&change) < 0) return FailWithErrno();
+        if (backAtStartup) record_.Release();
+        return true;
+    }
+
+    bool RestoreAbandonedAdjustment(std::wstring& restored) override {
+        const std::optional<std::string> text = record_.Abandoned();
+        const std::optional<KernelState> values = text ? ParseRecordText(*text) : std::nullopt;
+        if (!values) return false;
+        timex change{};
+        change.modes = ADJ_TICK | ADJ_FREQUENCY | ADJ_STATUS;
+        change.tick = values->tick;
+        change.freq = values->frequency;
+        change.status = values->status;
+        // The platform's own repair: the right to set the clock is raised for
+        // it alone, whether or not the program has enabled it yet.
+        bool held = false;
+        SetSystemTimeCapability(true, held);
+        const bool done = ::adjtimex(&change) >= 0;
+        ApplySystemTimePrivilegeToThisThread();
+        if (!done) return false;
+        record_.ForgetAbandoned();
+        startup_ = KernelStateNow();
+        mapping_ = KernelAdjustmentMapping(::sysconf(_SC_CLK_TCK), RateOf(startup_));
+        restored = L"tick " + std::to_wstring(values->tick) + L", frequency " + std::to_wstring(values->frequency) +
+                   L", status " + std::to_wstring(values->status);
         return true;
     }
 
@@ -111,7 +170,11 @@ public:
     }
 
 private:
-    const KernelAdjustmentMapping mapping_;
+    // The kernel's values when the program started (after an abandoned
+    // record was put back), which a restore and the record give back exactly.
+    std::optional<KernelState> startup_;
+    KernelAdjustmentMapping mapping_;
+    AdjustmentRecord record_;
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/adjustment_record.h"
 #include "platform/clock.h"
 #include "platform/sim/state_file.h"
 #include "platform/sim/clock_model.h"
@@ -40,7 +41,10 @@ public:
     void GetLocalTime(SYSTEMTIME& local) override;
     bool SetSystemTime(const SYSTEMTIME& utc) override;
     bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override;
+    // The adjustment before this process's first change is on record until
+    // it is set back (platform/adjustment_record.h), beside the state file.
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
+    bool RestoreAbandonedAdjustment(std::wstring& restored) override;
     std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     // GetSystemTimeAdjustmentRange: like Windows, any 32-bit adjustment.
     bool QueryPerformanceCounter(std::int64_t& count) override;
@@ -60,7 +64,7 @@ public:
     // An error beyond a century or a drift the model refuses fails with
     // ERROR_INVALID_PARAMETER.
     bool Configure(std::optional<double> trueErrorMilliseconds, std::optional<double> driftPpm);
-    // Forgets the state: the clock equals the machine's again.
+    // Forgets the state, and any adjustment on record: the clock equals the machine's again.
     bool Reset();
     // What is wrong with the state file, naming it; empty when it holds a
     // clock or does not exist.
@@ -79,6 +83,9 @@ private:
     SharedStateFile file_;
     std::mutex counterMutex_;
     DriftingCounter counter_;
+    AdjustmentRecord record_;
+    std::mutex startupMutex_;
+    std::optional<std::string> startup_;  // the adjustment before this process's first change, as recorded
 };
 
 }  // namespace kairovel::platform

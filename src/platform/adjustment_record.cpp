@@ -1,0 +1,98 @@
+#include "platform/adjustment_record.h"
+
+#include <sstream>
+
+#include "platform/run_identity.h"
+
+namespace kairovel::platform {
+namespace {
+
+struct Record {
+    std::string boot;
+    std::string process;
+    std::string values;
+};
+
+std::string Text(const Record& record) {
+    return "boot " + record.boot + "\nprocess " + record.process + "\nvalues " + record.values + "\n";
+}
+
+// A record with all three lines, or nothing: a damaged one is no record.
+std::optional<Record> Parse(const std::optional<std::string>& content) {
+    if (!content) return std::nullopt;
+    Record record;
+    std::istringstream in(*content);
+    std::string line;
+    int fields = 0;
+    while (std::getline(in, line)) {
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string::npos) continue;
+        const std::string name = line.substr(0, blank);
+        std::string* field = name == "boot" ? &record.boot : name == "process" ? &record.process
+                             : name == "values"                             ? &record.values
+                                                                            : nullptr;
+        if (field == nullptr) continue;
+        *field = line.substr(blank + 1);
+        ++fields;
+    }
+    if (fields != 3 || record.values.empty()) return std::nullopt;
+    return record;
+}
+
+// A record that still speaks for a clock: of this boot, its process gone or not.
+bool IsOfThisBoot(const std::optional<Record>& record) { return record && IsCurrentBoot(record->boot); }
+
+}  // namespace
+
+bool AdjustmentRecord::Keep(const std::string& values) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (kept_) return true;
+    const std::string self = ProcessIdentity();
+    bool ours = false;
+    const bool written = file_.Update([&](std::optional<std::string>& content) {
+        const std::optional<Record> held = Parse(content);
+        if (IsOfThisBoot(held) && (held->process == self || IsRunningProcess(held->process))) {
+            ours = held->process == self;
+            return false;  // a running process's record stands
+        }
+        // A record of this boot whose values could not be put back still
+        // holds the machine's own: this process takes it over as it is.
+        content = Text(IsOfThisBoot(held) ? Record{held->boot, self, held->values} : Record{BootIdentity(), self, values});
+        ours = true;
+        return true;
+    });
+    kept_ = written && ours;
+    return written;
+}
+
+void AdjustmentRecord::Release() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!kept_) return;
+    const std::string self = ProcessIdentity();
+    file_.Update([&](std::optional<std::string>& content) {
+        const std::optional<Record> held = Parse(content);
+        if (!held || held->process != self) return false;
+        content.reset();
+        return true;
+    });
+    kept_ = false;
+}
+
+std::optional<std::string> AdjustmentRecord::Abandoned() const {
+    std::optional<std::string> content;
+    if (!file_.Read(content)) return std::nullopt;
+    const std::optional<Record> held = Parse(content);
+    if (!IsOfThisBoot(held) || IsRunningProcess(held->process)) return std::nullopt;
+    return held->values;
+}
+
+void AdjustmentRecord::ForgetAbandoned() {
+    file_.Update([&](std::optional<std::string>& content) {
+        const std::optional<Record> held = Parse(content);
+        if (held && IsOfThisBoot(held) && IsRunningProcess(held->process)) return false;
+        content.reset();  // put back, or of an earlier boot
+        return true;
+    });
+}
+
+}  // namespace kairovel::platform

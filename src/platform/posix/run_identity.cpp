@@ -1,0 +1,61 @@
+// Boots and processes on Linux: the kernel's boot_id, and a process's number
+// with its start time since boot from /proc.
+#include "platform/run_identity.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace kairovel::platform {
+namespace {
+
+// Field 22 of /proc/<pid>/stat, the start time in clock ticks since boot, and
+// field 3, the state; empty when there is no such process. The second field
+// is the command in parentheses, which may itself hold blanks and ")".
+bool ReadStat(const std::string& pid, std::string& startTime, char& state) {
+    std::ifstream in("/proc/" + pid + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return false;
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return false;
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    fields >> state;
+    for (int number = 4; number <= 22 && fields >> field; ++number) {
+        if (number == 22) startTime = field;
+    }
+    return !startTime.empty();
+}
+
+}  // namespace
+
+std::string BootIdentity() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string identity;
+    std::getline(in, identity);
+    return identity;
+}
+
+bool IsCurrentBoot(const std::string& identity) { return !identity.empty() && identity == BootIdentity(); }
+
+std::string ProcessIdentity() {
+    const std::string pid = std::to_string(::getpid());
+    std::string startTime;
+    char state = 0;
+    ReadStat(pid, startTime, state);
+    return pid + " " + startTime;
+}
+
+bool IsRunningProcess(const std::string& identity) {
+    std::istringstream in(identity);
+    std::string pid;
+    std::string recordedStart;
+    if (!(in >> pid >> recordedStart) || pid.find_first_not_of("0123456789") != std::string::npos) return false;
+    std::string startTime;
+    char state = 0;
+    return ReadStat(pid, startTime, state) && startTime == recordedStart && state != 'Z' && state != 'X';
+}
+
+}  // namespace kairovel::platform
