@@ -256,10 +256,18 @@ void SetInstalled(std::uint32_t value) {
 }
 
 std::uint32_t IsServiceInstalled() {
+    // Missing means not installed; a registry that cannot be read (refused,
+    // damaged) says nothing either way, and saying "not installed" for it
+    // would be a lie.
     StoreKey key;
-    if (OpenParameterKey(platform::KEY_READ, key) != platform::ERROR_SUCCESS) return 0;
+    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
+        if (status == platform::ERROR_FILE_NOT_FOUND) return 0;
+        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+    }
     std::uint32_t installed = 0;
-    if (QueryInstalledMarker(key, installed) != platform::ERROR_SUCCESS) return 0;
+    const LSTATUS status = QueryInstalledMarker(key, installed);
+    if (status == platform::ERROR_FILE_NOT_FOUND || status == platform::ERROR_MORE_DATA) return 0;
+    if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry query value error %d on %s", status, L"IsInstalled");
     return installed;
 }
 

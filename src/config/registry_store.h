@@ -8,7 +8,8 @@
 // clock's "LastAdjustmentValue").
 //
 // Every operation opens the key it needs, does its work and closes it again,
-// and raises its message on failure (IsServiceInstalled answers 0 instead).
+// and raises its message on failure (IsServiceInstalled answers 0 for a
+// missing key or marker instead).
 // A failure stops the operation where it happens: what was already written
 // stays written, what was already loaded stays loaded.
 #pragma once
@@ -69,7 +70,8 @@ void WriteParameters();
 void DeleteParameters();
 // Stores value as "IsInstalled".
 void SetInstalled(std::uint32_t value);
-// The stored "IsInstalled" number; 0 when the key or the value cannot be read. Never raises.
+// The stored "IsInstalled" number; 0 when the key or the value is missing (or
+// too large to read). A registry that cannot be read raises its error.
 std::uint32_t IsServiceInstalled();
 // Loads the parameter key into the configuration record.
 void GetParametersFromRegistry();

@@ -14,6 +14,7 @@ namespace kairovel::platform {
 inline constexpr std::uint32_t SC_MANAGER_CONNECT = 0x0001;
 inline constexpr std::uint32_t SC_MANAGER_CREATE_SERVICE = 0x0002;
 inline constexpr std::uint32_t SC_MANAGER_ENUMERATE_SERVICE = 0x0004;
+inline constexpr std::uint32_t SC_MANAGER_LOCK = 0x0008;
 inline constexpr std::uint32_t SC_MANAGER_QUERY_LOCK_STATUS = 0x0010;
 inline constexpr std::uint32_t SC_MANAGER_ALL_ACCESS = 0xF003F;
 

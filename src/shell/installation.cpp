@@ -90,6 +90,7 @@ void TakeBack(bool created) {
 }  // namespace
 
 void InstallService() {
+    const ServiceDatabaseLock oneAtATime;
     const bool reinstalling = IsServiceInstalled() != 0;
     std::optional<StoredInstallation> previous;
     if (reinstalling) {
@@ -118,6 +119,7 @@ void InstallService() {
 }
 
 void RemoveService() {
+    const ServiceDatabaseLock oneAtATime;
     RemoveInstallation(ScmStop | ScmDelete);
     Log(CurrentLogger(), LevelOk, L"Service stopped and removed");
 }

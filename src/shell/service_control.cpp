@@ -11,12 +11,16 @@
 #include "platform/last_error.h"
 #include "platform/service_manager.h"
 #include "shell/program.h"
+#include "shell/service_status.h"
 
 namespace kairovel {
 namespace {
 
 constexpr int kInterrogations = 5;
 constexpr std::uint32_t kInterrogationPause = 2000;  // milliseconds
+// How long an installation or a removal waits for another to end: a minute.
+constexpr int kLockAttempts = 300;
+constexpr std::uint32_t kLockPause = 200;  // milliseconds
 
 [[noreturn]] void RaiseManagerError(const wchar_t* call) {
     RaiseError(L"%s failed (0x%02x)", call, platform::GetLastError());
@@ -34,6 +38,17 @@ void WaitWhilePending(platform::SC_HANDLE service) {
         }
         platform::Clock().Sleep(kInterrogationPause);
     }
+}
+
+// Whether the service is in any state but stopped, with that state's text;
+// false when there is no such service or it cannot be asked.
+bool ServiceStillRuns(std::wstring& state) {
+    try {
+        state = ServiceStatusText();
+    } catch (const std::wstring&) {
+        return false;
+    }
+    return state != ServiceStateText(platform::SERVICE_STOPPED);
 }
 
 // Own process, interactive when the service logs to the console.
@@ -82,9 +97,36 @@ void ManageService(std::uint32_t flags, bool* created) {
 }
 
 void RemoveInstallation(std::uint32_t flags) {
-    LoggingErrors([flags] { ManageService(flags); });
+    bool managed = false;
+    LoggingErrors([&] {
+        ManageService(flags);
+        managed = true;
+    });
+    std::wstring state;
+    if (!managed && ServiceStillRuns(state)) {
+        RaiseError(L"Service not %s: %s", (flags & ScmDelete) != 0 ? L"removed" : L"reinstalled", state);
+    }
     LoggingErrors([] { SetInstalled(0); });
     LoggingErrors([] { DeleteParameters(); });
+}
+
+ServiceDatabaseLock::ServiceDatabaseLock()
+    : manager_(platform::ServiceManager().OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS)) {
+    for (int attempt = 0;; ++attempt) {
+        lock_ = platform::ServiceManager().LockServiceDatabase(manager_);
+        if (lock_ || platform::GetLastError() != platform::ERROR_SERVICE_DATABASE_LOCKED) return;
+        if (attempt == kLockAttempts) {
+            const std::uint32_t error = platform::GetLastError();
+            if (manager_) platform::ServiceManager().CloseServiceHandle(manager_);
+            RaiseError(L"LockServiceDatabase failed (0x%02x)", error);
+        }
+        platform::Clock().Sleep(kLockPause);
+    }
+}
+
+ServiceDatabaseLock::~ServiceDatabaseLock() {
+    if (lock_) platform::ServiceManager().UnlockServiceDatabase(lock_);
+    if (manager_) platform::ServiceManager().CloseServiceHandle(manager_);
 }
 
 }  // namespace kairovel

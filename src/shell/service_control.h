@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/service_manager.h"
+
 namespace kairovel {
 
 // ManageService flags, combinable.
@@ -22,7 +24,27 @@ void ManageService(std::uint32_t flags, bool* created = nullptr);
 
 // ManageService with the flags, then the installed marker set to 0, then the
 // stored parameters deleted: each step in its own error handler, its error
-// logged and the next step run. Raises nothing.
+// logged and the next step run. When the stop failed and the service still
+// runs, the parameters stay and "Service not removed: <its state>" (or "not
+// reinstalled", without ScmDelete) is raised: a service that runs on must
+// keep what it runs with.
 void RemoveInstallation(std::uint32_t flags);
+
+// Holds the control manager's database lock while it lives, so that an
+// installation and a removal run one after the other, never mixed. Waits up
+// to a minute for another holder (only root can hold it), then raises
+// "LockServiceDatabase failed (0x41f)"; a manager that cannot lock at all
+// leaves the work unlocked, and its next call says why.
+class ServiceDatabaseLock {
+public:
+    ServiceDatabaseLock();
+    ~ServiceDatabaseLock();
+    ServiceDatabaseLock(const ServiceDatabaseLock&) = delete;
+    ServiceDatabaseLock& operator=(const ServiceDatabaseLock&) = delete;
+
+private:
+    platform::SC_HANDLE manager_;
+    platform::SC_LOCK lock_;
+};
 
 }  // namespace kairovel

@@ -391,7 +391,8 @@ TEST_F(RegistryStoreTest, StringValues) {
 
 TEST_F(RegistryStoreTest, ADamagedDatabaseGivesTheStoresMessages) {
     testing::WriteFileBytes(File(), std::string(4096, '\x7f'));
-    EXPECT_EQ(IsServiceInstalled(), 0u);
+    // Damaged is not "not installed".
+    EXPECT_EQ(RaisedText([] { IsServiceInstalled(); }), L"Registry open error 1009 on " + kParameterKey);
     EXPECT_EQ(RaisedText([] { GetParametersFromRegistry(); }), L"Registry open key error 1009 on " + kParameterKey);
     EXPECT_EQ(RaisedText([] { WriteParameters(); }), L"Registry create error 1009 on " + kEventLogKey);
     EXPECT_EQ(RaisedText([] { SetInstalled(1); }), L"Registry open error 1009 on " + kParameterKey);

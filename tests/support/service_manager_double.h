@@ -33,6 +33,11 @@ public:
     bool QueryServiceConfigW(platform::SC_HANDLE, platform::QUERY_SERVICE_CONFIGW&) override { return No(); }
     bool DeleteService(platform::SC_HANDLE) override { return No(); }
     bool CloseServiceHandle(platform::SC_HANDLE) override { return No(); }
+    platform::SC_LOCK LockServiceDatabase(platform::SC_HANDLE) override {
+        No();
+        return platform::SC_LOCK{};
+    }
+    bool UnlockServiceDatabase(platform::SC_LOCK) override { return No(); }
 
 protected:
     static bool No() {
@@ -108,7 +113,21 @@ public:
         entries_.erase(handles_[handle.value()]);
         return true;
     }
-    bool CloseServiceHandle(platform::SC_HANDLE handle) override { return handles_.erase(handle.value()) == 1 || Fail(platform::ERROR_INVALID_HANDLE); }
+    bool CloseServiceHandle(platform::SC_HANDLE handle) override {
+        return handles_.erase(handle.value()) == 1 || Fail(platform::ERROR_INVALID_HANDLE);
+    }
+    platform::SC_LOCK LockServiceDatabase(platform::SC_HANDLE) override {
+        if (locked_) {
+            Fail(platform::ERROR_SERVICE_DATABASE_LOCKED);
+            return platform::SC_LOCK{};
+        }
+        locked_ = true;
+        return platform::SC_LOCK{1};
+    }
+    bool UnlockServiceDatabase(platform::SC_LOCK) override {
+        locked_ = false;
+        return true;
+    }
 
 private:
     struct Entry {
@@ -146,6 +165,7 @@ private:
     std::map<std::wstring, Entry> entries_;
     std::map<std::uintptr_t, std::wstring> handles_;
     std::uintptr_t next_ = 4;
+    bool locked_ = false;
 };
 
 }  // namespace kairovel::testing

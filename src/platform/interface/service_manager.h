@@ -22,6 +22,8 @@ namespace kairovel::platform {
 
 struct ServiceHandleKind;
 using SC_HANDLE = Handle<ServiceHandleKind>;
+struct ServiceLockKind;
+using SC_LOCK = Handle<ServiceLockKind>;
 
 // The configuration of an entry, as QueryServiceConfigW gives it (the stand-in
 // fills owned strings instead of a caller's buffer).
@@ -78,6 +80,12 @@ public:
     virtual bool DeleteService(SC_HANDLE service) = 0;
     // Closes a manager or a service handle.
     virtual bool CloseServiceHandle(SC_HANDLE handle) = 0;
+    // Takes the lock of the manager's database, which one process holds at a
+    // time, so that a change of several steps (an installation) is not mixed
+    // with another's; needs SC_MANAGER_LOCK. Null with
+    // ERROR_SERVICE_DATABASE_LOCKED while another process holds it.
+    virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager) = 0;
+    virtual bool UnlockServiceDatabase(SC_LOCK lock) = 0;
 };
 
 template <>

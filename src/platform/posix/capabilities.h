@@ -22,4 +22,12 @@ void ApplySystemTimePrivilegeToThisThread();
 // the capability is permitted at all.
 bool SetSystemTimeCapability(bool enable, bool& held);
 
+// What the service keeps of root's rights, for the rest of the process: of
+// its capabilities only CAP_SYS_TIME (effective only while the privilege is
+// enabled) and CAP_NET_BIND_SERVICE (the TIME server's port 37), none to
+// pass on, and no new privileges through set-user-id programs. Called before
+// the service's threads start, which inherit it. False when the kernel refused
+// a step (the rest is done regardless).
+bool KeepOnlyServiceCapabilities();
+
 }  // namespace kairovel::platform

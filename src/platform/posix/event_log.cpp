@@ -1,18 +1,30 @@
-// The event log on Linux: one syslog datagram per event.
+// The event log on Linux: one syslog datagram per event, or, in a service
+// that systemd runs, one line on its standard error, which systemd connects
+// to the journal.
 //
 // The datagram has the form of RFC 3164 as the C library's syslog() sends it
 // to the local socket: "<PRI>Mmm dd hh:mm:ss source[pid]: text", with PRI the
 // facility daemon times eight plus the severity of the event type. The text is
 // the event's message from the program's message table, without the line
 // break the table ends it with (each datagram is one record already).
+//
+// The journal learns which unit a datagram comes from by looking the sender
+// up when it reads the datagram: the last words of a service that ends at
+// once (a start refused) would reach the journal as nobody's. Its stream on
+// standard error is the unit's from its start, so a service whose standard
+// error is the journal's (JOURNAL_STREAM, unless KAIROVEL_SYSLOG names a
+// socket) writes each event there as a line "<severity>text", the form in
+// which the journal takes a line's priority.
 #include "platform/event_log.h"
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -106,6 +118,33 @@ bool Fail(std::uint32_t code) {
     return false;
 }
 
+// Whether standard error is the journal's stream, as systemd says in
+// JOURNAL_STREAM ("device:inode") when it connects it so.
+bool StandardErrorIsJournal() {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    if (stream == nullptr || std::getenv("KAIROVEL_SYSLOG") != nullptr) return false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    struct stat status {};
+    return std::sscanf(stream, "%llu:%llu", &device, &inode) == 2 && ::fstat(STDERR_FILENO, &status) == 0 &&
+           status.st_dev == device && status.st_ino == inode;
+}
+
+bool WriteLine(int descriptor, std::string line) {
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') c = ' ';  // one event, one record
+    }
+    line += '\n';
+    std::size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(descriptor, line.data() + written, line.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return Fail(WindowsErrorFromErrno(errno));
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 class SyslogEventLog final : public EventLogFacility {
 public:
     HANDLE RegisterEventSourceW(std::wstring_view uncServerName, std::wstring_view sourceName) override {
@@ -130,6 +169,11 @@ public:
                       std::span<const std::wstring_view> strings, std::span<const std::byte>) override {
         const auto source = sources_.Find(eventLog);
         if (!source) return Fail(ERROR_INVALID_HANDLE);
+        static const bool toJournal = StandardErrorIsJournal();
+        if (toJournal) {
+            return WriteLine(STDERR_FILENO,
+                             "<" + std::to_string(SeverityOf(type)) + ">" + WideToAnsi(EventText(eventId, strings)));
+        }
 
         // The socket is named anew for every event, so a system logger that
         // was restarted (or started late) is found again.

@@ -25,6 +25,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/kernel_objects.h"
+#include "platform/posix/state_folder.h"
 
 namespace kairovel::platform {
 namespace {
@@ -36,7 +37,8 @@ constexpr off_t kOpenForWriting = kShareLockBase + 1;
 constexpr off_t kDeniesReading = kShareLockBase + 2;
 constexpr off_t kDeniesWriting = kShareLockBase + 3;
 
-constexpr mode_t kNewFileMode = 0666;  // normal attributes; the umask takes away what it says
+constexpr mode_t kNormalFileMode = 0666;  // normal attributes; the umask takes away what it says
+constexpr mode_t kOwnerOnlyMode = 0600;    // what root writes
 constexpr int kCreateAttempts = 4;     // open-or-create races with another process deleting the file
 
 class OpenFile final : public HandleObject {
@@ -118,14 +120,17 @@ bool ClaimSharing(int descriptor, bool reads, bool writes, std::uint32_t shareMo
     return conflict ? Fail(ERROR_SHARING_VIOLATION) : true;
 }
 
-// Opens path, creating it when allowed; existed tells whether it was there before.
-int OpenDescriptor(const std::string& path, int accessFlags, std::uint32_t disposition, bool& existed) {
+// Opens path, creating it when allowed (root's alone with ownerOnly);
+// existed tells whether it was there before.
+int OpenDescriptor(const std::string& path, int accessFlags, std::uint32_t disposition, bool& existed,
+                   bool ownerOnly) {
     const int flags = accessFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // a FIFO must not hold the open
+    const mode_t newFileMode = ownerOnly ? kOwnerOnlyMode : kNormalFileMode;
     existed = true;
     switch (disposition) {
         case CREATE_NEW:
             existed = false;
-            return ::open(path.c_str(), flags | O_CREAT | O_EXCL, kNewFileMode);
+            return ::open(path.c_str(), flags | O_CREAT | O_EXCL, newFileMode);
         case OPEN_EXISTING:
         case TRUNCATE_EXISTING:
             return ::open(path.c_str(), flags);
@@ -136,7 +141,7 @@ int OpenDescriptor(const std::string& path, int accessFlags, std::uint32_t dispo
                     existed = true;
                     return found;
                 }
-                const int created = ::open(path.c_str(), flags | O_CREAT | O_EXCL, kNewFileMode);
+                const int created = ::open(path.c_str(), flags | O_CREAT | O_EXCL, newFileMode);
                 if (created >= 0 || errno != EEXIST) {
                     existed = false;
                     return created;
@@ -144,6 +149,16 @@ int OpenDescriptor(const std::string& path, int accessFlags, std::uint32_t dispo
             }
             return -1;
     }
+}
+
+// What root writes (the log file) must be where no other user can send the
+// writes elsewhere or hold them up: not a link, not a file of another user's,
+// in folders that no one else may write into (state_folder.h).
+bool RootMayWrite(const std::string& path) {
+    std::string problem;
+    const std::uint32_t status = CheckTrustedPath(path, "a file root writes", problem);
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND ||
+           Fail(status);
 }
 
 class PosixFiles final : public FileFacility {
@@ -161,12 +176,19 @@ public:
         const bool truncates = creationDisposition == TRUNCATE_EXISTING || creationDisposition == CREATE_ALWAYS;
         if (creationDisposition == TRUNCATE_EXISTING && !writes) return Refuse(ERROR_INVALID_PARAMETER);
 
+        const bool rootWrites = writes && ::geteuid() == 0;
+        if (rootWrites && !RootMayWrite(path)) return INVALID_HANDLE_VALUE;
+
         // Sharing locks need a descriptor that can read, so a writer opens for
-        // both where the file allows it.
+        // both where the file allows it. What root writes is never reached
+        // through a link, and is root's alone: anyone who may open the file
+        // may also take its sharing locks and keep root from writing it.
+        const int linkRule = rootWrites ? O_NOFOLLOW : 0;
         bool existed = false;
-        int descriptor = OpenDescriptor(path, writes ? O_RDWR : O_RDONLY, creationDisposition, existed);
+        int descriptor =
+            OpenDescriptor(path, (writes ? O_RDWR : O_RDONLY) | linkRule, creationDisposition, existed, rootWrites);
         if (descriptor < 0 && writes && !reads && errno == EACCES) {
-            descriptor = OpenDescriptor(path, O_WRONLY, creationDisposition, existed);
+            descriptor = OpenDescriptor(path, O_WRONLY | linkRule, creationDisposition, existed, rootWrites);
         }
         if (descriptor < 0) {
             if (errno == EEXIST) return Refuse(ERROR_FILE_EXISTS);
@@ -177,6 +199,7 @@ public:
         struct stat status{};
         if (::fstat(descriptor, &status) != 0) return Refuse(WindowsErrorFromErrno(errno));
         if (S_ISDIR(status.st_mode)) return Refuse(ERROR_ACCESS_DENIED);
+        if (rootWrites && S_ISREG(status.st_mode) && (status.st_mode & 077) != 0) ::fchmod(descriptor, kOwnerOnlyMode);
         const int statusFlags = ::fcntl(descriptor, F_GETFL);
         if (statusFlags >= 0) ::fcntl(descriptor, F_SETFL, statusFlags & ~O_NONBLOCK);
         if (!ClaimSharing(descriptor, reads, writes, shareMode)) return INVALID_HANDLE_VALUE;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "platform/posix/errors.h"
+#include "platform/posix/problem_report.h"
 #include "platform/posix/state_folder.h"
 
 namespace kairovel::platform {
@@ -148,7 +150,34 @@ void RegistryDatabase::End() {
     inTransaction_ = false;
 }
 
+namespace {
+
+// The database and the files SQLite keeps beside it are root's alone (or the
+// owner's, for a private KAIROVEL_ROOT): anyone who may open them may take
+// SQLite's lock bytes and hold up every write of the service and of root's
+// commands. Made so whenever the owner opens them to write; SQLite gives new
+// companion files the database's mode.
+constexpr mode_t kOwnerOnly = 0600;
+
+void RestrictToOwner(const std::filesystem::path& file) {
+    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+        std::filesystem::path path = file;
+        path += companion;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            (info.st_mode & 0777) != kOwnerOnly) {
+            ::chmod(path.c_str(), kOwnerOnly);
+        }
+    }
+}
+
+}  // namespace
+
 LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating) {
+    if (::access(file.c_str(), R_OK) != 0 && errno == EACCES) {
+        ReportProblem(file.string() + " may be read by its owner alone: ask root for the service's configuration");
+        return ERROR_ACCESS_DENIED;
+    }
     // Opened for reading and writing where the file allows it, for reading
     // otherwise; SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (creating ? SQLITE_OPEN_CREATE : 0);
@@ -158,6 +187,7 @@ LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating)
         return status;
     }
     sqlite3_extended_result_codes(connection_, 1);
+    if (creating) RestrictToOwner(file);
     const auto timeout =
         std::min<std::chrono::milliseconds::rep>(busyTimeout_.count(), std::numeric_limits<int>::max());
     sqlite3_busy_timeout(connection_, static_cast<int>(timeout));

@@ -18,6 +18,9 @@ namespace {
 
 // Readable by every user (a status query runs as anyone), writable by the owner alone.
 constexpr mode_t kStateFileMode = 0644;
+// The lock file is the owner's alone: whoever may open it may flock it and
+// hold up every change for as long as they like.
+constexpr mode_t kLockFileMode = 0600;
 
 bool FailWith(int error) {
     SetLastError(WindowsErrorFromErrno(error));
@@ -76,10 +79,15 @@ bool WriteAll(int descriptor, const std::string& text) {
 class ExclusiveLock {
 public:
     explicit ExclusiveLock(const std::filesystem::path& path)
-        : descriptor_(OpenStateFile(path, O_RDWR | O_CREAT, kStateFileMode, problem_)) {
+        : descriptor_(OpenStateFile(path, O_RDWR | O_CREAT, kLockFileMode, problem_)) {
         if (!descriptor_.valid()) {
             error_ = errno;
             return;
+        }
+        struct stat info {};
+        if (::fstat(descriptor_.get(), &info) == 0 && (info.st_mode & 0777) != kLockFileMode &&
+            info.st_uid == ::geteuid()) {
+            ::fchmod(descriptor_.get(), kLockFileMode);  // made open to all by an earlier version
         }
         while (::flock(descriptor_.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {

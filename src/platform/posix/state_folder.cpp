@@ -27,9 +27,10 @@ std::string ModeText(mode_t mode) {
     return text;
 }
 
-// Refuses path as state: problem says which path and why.
-std::uint32_t Refuse(const fs::path& path, const std::string& why, std::string& problem) {
-    problem = path.string() + " is refused as state: " + why;
+// Refuses path for a use: problem says which path and why.
+std::uint32_t Refuse(const fs::path& path, const std::string& why, std::string& problem,
+                     const std::string& use = "state") {
+    problem = path.string() + " is refused as " + use + ": " + why;
     ReportProblem(problem);
     return ERROR_ACCESS_DENIED;
 }
@@ -43,17 +44,18 @@ std::string UntrustedOwner(uid_t owner) {
 
 std::string OthersMayWrite(mode_t mode) { return "others may write to it (mode " + ModeText(mode) + ")"; }
 
-// One folder of the resolved path: itself (last) or one above it.
-std::uint32_t CheckFolder(const fs::path& folder, bool isStateFolder, std::string& problem) {
+// One folder of the resolved path: itself (last) or one above it. A sticky
+// folder may be open to all where stickyIsSafe: no one renames another's entries there.
+std::uint32_t CheckFolder(const fs::path& folder, bool stickyIsSafe, std::string& problem,
+                          const std::string& use = "state") {
     struct stat status {};
     if (::lstat(folder.c_str(), &status) != 0) return WindowsErrorFromErrno(errno);
-    if (!S_ISDIR(status.st_mode)) return Refuse(folder, "it is not a folder", problem);
-    if (!OwnerIsTrusted(status.st_uid)) return Refuse(folder, UntrustedOwner(status.st_uid), problem);
-    // Above the state folder a sticky folder may be open to all: no one renames another's entries there.
+    if (!S_ISDIR(status.st_mode)) return Refuse(folder, "it is not a folder", problem, use);
+    if (!OwnerIsTrusted(status.st_uid)) return Refuse(folder, UntrustedOwner(status.st_uid), problem, use);
     const bool othersMayWrite = (status.st_mode & kWritableByOthers) != 0;
     const bool sticky = (status.st_mode & S_ISVTX) != 0;
-    if (othersMayWrite && (isStateFolder || !sticky)) {
-        return Refuse(folder, OthersMayWrite(status.st_mode), problem);
+    if (othersMayWrite && !(stickyIsSafe && sticky)) {
+        return Refuse(folder, OthersMayWrite(status.st_mode), problem, use);
     }
     return ERROR_SUCCESS;
 }
@@ -105,10 +107,33 @@ std::uint32_t OpenStateFolder(const fs::path& folder, bool create, fs::path& res
     if (error) return WindowsErrorFromErrno(error.value());
     bool isStateFolder = true;
     for (fs::path at = resolved;; at = at.parent_path()) {
-        if (const std::uint32_t status = CheckFolder(at, isStateFolder, problem); status != ERROR_SUCCESS) {
+        if (const std::uint32_t status = CheckFolder(at, !isStateFolder, problem); status != ERROR_SUCCESS) {
             return status;
         }
         isStateFolder = false;
+        if (at == at.root_path()) return ERROR_SUCCESS;
+    }
+}
+
+std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std::string& problem) {
+    problem.clear();
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error) return WindowsErrorFromErrno(error.value());
+    struct stat status {};
+    if (::lstat(absolute.c_str(), &status) == 0) {
+        if (S_ISLNK(status.st_mode)) return Refuse(absolute, "it is a link", problem, use);
+        if (!OwnerIsTrusted(status.st_uid)) return Refuse(absolute, UntrustedOwner(status.st_uid), problem, use);
+        if ((status.st_mode & kWritableByOthers) != 0) {
+            return Refuse(absolute, OthersMayWrite(status.st_mode), problem, use);
+        }
+    } else if (errno != ENOENT) {
+        return WindowsErrorFromErrno(errno);
+    }
+    const fs::path folder = fs::canonical(absolute.parent_path(), error);
+    if (error) return WindowsErrorFromErrno(error.value());
+    for (fs::path at = folder;; at = at.parent_path()) {
+        if (const std::uint32_t checked = CheckFolder(at, true, problem, use); checked != ERROR_SUCCESS) return checked;
         if (at == at.root_path()) return ERROR_SUCCESS;
     }
 }

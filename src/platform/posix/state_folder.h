@@ -43,6 +43,15 @@ std::uint32_t CheckStateFile(const std::filesystem::path& file, std::string& pro
 // The descriptor (close-on-exec), or -1 with errno set (EACCES for a refusal).
 int OpenStateFile(const std::filesystem::path& file, int flags, mode_t mode, std::string& problem);
 
+// Whether no one but root and the caller can change what path leads to, for
+// a use (a program root runs, a file root writes): the file, where it is
+// there, is not a link, is theirs and may be written by no one else; every
+// folder above it (links followed) is theirs and writable by no one else,
+// unless it has the sticky bit, as /tmp has. ERROR_SUCCESS, or
+// ERROR_ACCESS_DENIED with problem "<path> is refused as <use>: <why>", also
+// said on standard error.
+std::uint32_t CheckTrustedPath(const std::filesystem::path& path, const std::string& use, std::string& problem);
+
 // Creates a new file beside file, named file + ".tmp." + six characters no
 // one can foretell, exclusively and with mode; its name goes to created.
 // The descriptor (for reading and writing, close-on-exec), or -1 with errno set.

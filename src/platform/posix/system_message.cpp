@@ -43,6 +43,7 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_SERVICE_DISABLED,
      L"The service cannot be started, either because it is disabled or because it has no enabled devices associated "
      L"with it."},
+    {ERROR_SERVICE_DATABASE_LOCKED, L"The service database is locked."},
     {ERROR_SERVICE_DOES_NOT_EXIST, L"The specified service does not exist as an installed service."},
     {ERROR_SERVICE_CANNOT_ACCEPT_CTRL, L"The service cannot accept control messages at this time."},
     {ERROR_SERVICE_NOT_ACTIVE, L"The service has not been started."},

@@ -102,6 +102,14 @@ public:
     bool DeleteService(SC_HANDLE service) override { return ::DeleteService(Native(service)) != FALSE; }
 
     bool CloseServiceHandle(SC_HANDLE handle) override { return ::CloseServiceHandle(Native(handle)) != FALSE; }
+
+    SC_LOCK LockServiceDatabase(SC_HANDLE manager) override {
+        return SC_LOCK{reinterpret_cast<std::uintptr_t>(::LockServiceDatabase(Native(manager)))};
+    }
+
+    bool UnlockServiceDatabase(SC_LOCK lock) override {
+        return ::UnlockServiceDatabase(reinterpret_cast<::SC_LOCK>(lock.value())) != FALSE;
+    }
 };
 
 }  // namespace

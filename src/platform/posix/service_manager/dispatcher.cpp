@@ -33,6 +33,7 @@
 
 #include "platform/codepage.h"
 #include "platform/last_error.h"
+#include "platform/posix/capabilities.h"
 #include "platform/posix/handle_table.h"
 #include "platform/posix/service_manager/protocol.h"
 #include "platform/posix/service_manager/runtime_folder.h"
@@ -212,6 +213,8 @@ private:
         if (entry->lpServiceName == nullptr || entry->lpServiceProc == nullptr) {
             return Fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
         }
+        // The service runs with the least of root's rights, from before its first thread.
+        KeepOnlyServiceCapabilities();
         const std::string stem = UnitStem(entry->lpServiceName);
         const RuntimeFolder folder(stem);
         std::vector<std::wstring> arguments =

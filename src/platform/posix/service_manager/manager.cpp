@@ -13,6 +13,7 @@
 // for a caller who is not root, RPC_S_SERVER_UNAVAILABLE where systemd is not
 // the init system (a container), said in words on standard error too.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@
 #include "platform/posix/service_manager/systemd_bus.h"
 #include "platform/posix/service_manager/unit_file.h"
 #include "platform/posix/service_manager/unit_name.h"
+#include "platform/posix/state_folder.h"
 #include "platform/service_manager.h"
 #include "platform/win_types.h"
 
@@ -60,6 +62,7 @@ constexpr unsigned kUnitFileMode = 0644;
 constexpr std::chrono::seconds kStartWait{30};
 constexpr std::chrono::seconds kControlWait{30};
 constexpr std::chrono::milliseconds kPoll{20};
+constexpr char kDatabaseLock[] = "/run/kairovel-services.lock";
 // systemd's exit status of a service whose program could not be executed.
 constexpr std::int32_t kExitExec = 203;
 
@@ -125,6 +128,14 @@ std::uint32_t WriteNewFile(const std::filesystem::path& file, const std::string&
         left.remove_prefix(static_cast<std::size_t>(n));
     }
     return ERROR_SUCCESS;
+}
+
+// systemd runs the program as root: one that another user could replace
+// would run as root whatever they put there. The refusal says why on
+// standard error (state_folder.h).
+bool OnlyRootCanReplace(std::wstring_view program) {
+    std::string problem;
+    return CheckTrustedPath(WideToAnsi(program), "the service's program", problem) == ERROR_SUCCESS;
 }
 
 // Why a start ended before the service took its start parameters.
@@ -199,6 +210,7 @@ public:
             return FailHandle(ERROR_NOT_SUPPORTED);
         }
 
+        if (!OnlyRootCanReplace(binaryPathName)) return FailHandle(ERROR_ACCESS_DENIED);
         UnitState state;
         if (const std::uint32_t status = manager->bus->Unit(UnitName(stem), state); status != ERROR_SUCCESS) {
             return FailHandle(status);
@@ -259,6 +271,7 @@ public:
             return FailCall(ERROR_SERVICE_DISABLED);
         }
         if (state.IsActive() && state.subState != "auto-restart") return FailCall(ERROR_SERVICE_ALREADY_RUNNING);
+        if (!OnlyRootCanReplace(service->unit.binaryPath)) return FailCall(ERROR_ACCESS_DENIED);
 
         const RuntimeFolder folder(service->stem);
         if (!folder.Prepare() || !WriteStartParameters(folder, parameters)) return false;
@@ -349,6 +362,25 @@ public:
         return handles_.Remove(TableHandle(handle)) != nullptr || FailCall(ERROR_INVALID_HANDLE);
     }
 
+    // systemd has no such lock: it is an flock of a file that only root may
+    // open, so no other user can hold it up.
+    SC_LOCK LockServiceDatabase(SC_HANDLE managerHandle) override {
+        const std::shared_ptr<OpenObject> manager = handles_.Find(TableHandle(managerHandle));
+        if (manager == nullptr || !manager->isManager) return Fail(ERROR_INVALID_HANDLE, SC_LOCK{});
+        if ((manager->access & SC_MANAGER_LOCK) == 0 || !IsAdministrator()) return Fail(ERROR_ACCESS_DENIED, SC_LOCK{});
+        auto lock = std::make_shared<Descriptor>(
+            ::open(kDatabaseLock, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+        if (!lock->valid()) return Fail(WindowsErrorFromErrno(errno), SC_LOCK{});
+        if (::flock(lock->get(), LOCK_EX | LOCK_NB) != 0) {
+            return Fail(errno == EWOULDBLOCK ? ERROR_SERVICE_DATABASE_LOCKED : WindowsErrorFromErrno(errno), SC_LOCK{});
+        }
+        return TypedHandle<ServiceLockKind>(locks_.Add(std::move(lock)));
+    }
+
+    bool UnlockServiceDatabase(SC_LOCK lock) override {
+        return locks_.Remove(TableHandle(lock)) != nullptr || FailCall(ERROR_INVALID_HANDLE);
+    }
+
 private:
     SC_HANDLE OpenHandle(const OpenObject& manager, std::wstring_view name, std::uint32_t access) {
         const std::string stem = UnitStem(name);
@@ -428,6 +460,7 @@ private:
     }
 
     HandleTable<OpenObject> handles_;
+    HandleTable<Descriptor> locks_;
 };
 
 }  // namespace

@@ -19,6 +19,8 @@ constexpr char kOtherTimeDaemons[] =
 // The sandbox. Root keeps only the two capabilities a time service needs:
 // setting the clock and serving TIME on port 37. The clock calls are allowed
 // on top of the system service set; changing priorities and limits is not.
+// Netlink sockets are for Samba's client, which lists the network interfaces
+// before it asks an NT machine or a domain controller.
 constexpr char kSandbox[] =
     "CapabilityBoundingSet=CAP_SYS_TIME CAP_NET_BIND_SERVICE\n"
     "NoNewPrivileges=yes\n"
@@ -38,7 +40,7 @@ constexpr char kSandbox[] =
     "RestrictRealtime=yes\n"
     "RestrictSUIDSGID=yes\n"
     "RestrictNamespaces=yes\n"
-    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6\n"
+    "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
     "SystemCallArchitectures=native\n"
     "SystemCallFilter=@system-service @clock\n"
     "SystemCallFilter=~@resources\n"
@@ -151,10 +153,13 @@ std::optional<std::string> UnitText(const ServiceUnit& unit, const std::string& 
         << "NotifyAccess=main\n"
         << "ExecStart=" << Quoted(program, true) << "\n";
     for (const std::string& entry : unit.environment) out << "Environment=" << Quoted(entry, false) << "\n";
-    // The service ends with exit code 1 by design; a crash or a kill is restarted.
+    // The service ends with exit code 1 by design, also when its start was
+    // refused: that is never restarted, a crash or a kill is.
     out << "SuccessExitStatus=1\n"
         << "Restart=on-abnormal\n"
+        << "RestartPreventExitStatus=1\n"
         << "RestartSec=2\n"
+        << "SyslogIdentifier=" << Plain(name) << "\n"
         << "Nice=-10\n"
         << "RuntimeDirectory=" << stem << "\n"
         << "RuntimeDirectoryPreserve=yes\n"

@@ -1,0 +1,357 @@
+// The service on a real systemd, run inside a systemd guest (systemd_guest.h)
+// by service_on_systemd_test.cpp: kairovel /install, /status, /control,
+// kairovel-sc and /remove as a user meets them, against the guest's systemd,
+// on the guest's own kernel clock (KAIROVEL_CLOCK=system: the guest's clock is
+// its own), with chronyd on the host (169.254.0.1) as the NTP peer, whose
+// clock is independent of the guest's.
+//
+// It sets the clock it runs on, so it refuses to run anywhere but in a
+// user-mode Linux guest; ctest never runs it on the host.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/timex.h>
+#include <time.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/eventually.h"
+#include "support/http_server.h"
+#include "support/peers.h"
+#include "support/process.h"
+
+namespace kairovel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr char kPeer[] = "169.254.0.1";
+constexpr char kUnit[] = "kairovel.service";
+constexpr char kUnitFile[] = "/etc/systemd/system/kairovel.service";
+// What a pass against chronyd over the guest's link leaves of the clock's
+// error, in milliseconds, as the kernel stage holds it.
+constexpr double kCorrectionLimitMilliseconds = 2.0;
+// Both capabilities the service keeps: CAP_NET_BIND_SERVICE (10) and CAP_SYS_TIME (25).
+constexpr char kServiceCapabilities[] = "0000000002000400";
+// systemd-analyze security's rating of the unit: a root service that sets the
+// clock, serves TIME and reaches NT machines rates no lower.
+constexpr double kExposureLimit = 2.3;
+
+ProcessResult Command(std::vector<std::string> argv) {
+    ProcessOptions options;
+    options.timeout = 60s;
+    return RunProcess(argv, options);
+}
+ProcessResult Kairovel(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), KAIROVEL_BINARY);
+    return Command(arguments);
+}
+ProcessResult Sc(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), KAIROVEL_SC);
+    return Command(arguments);
+}
+ProcessResult AsNobody(std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    return Command(argv);
+}
+std::string Shell(const std::string& command) { return Command({"/bin/sh", "-c", command}).standardOutput; }
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string State() {
+    std::smatch match;
+    const std::string out = Sc({"query", "Kairovel"}).standardOutput;
+    return std::regex_search(out, match, std::regex("STATE +: ([^\n]*)")) ? std::string(match[1]) : out;
+}
+bool AwaitState(const std::string& state) { return Eventually([&] { return State() == state; }, 30s, 50ms); }
+std::string MainPid() { return Trimmed(Shell(std::string("systemctl show -p MainPID --value ") + kUnit)); }
+// The unit's journal since the running case began.
+std::size_t journalSeen = 0;
+std::string Journal() {
+    const std::string whole = Shell(std::string("journalctl -o cat --no-pager -u ") + kUnit);
+    return whole.substr(std::min(journalSeen, whole.size()));
+}
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+bool AwaitJournal(const std::string& what, std::size_t times = 1) {
+    return Eventually([&] { return Count(Journal(), what) >= times; }, 60s, 100ms);
+}
+// A line of /proc/<pid>/status ("CapBnd", "NoNewPrivs").
+std::string ProcessStatus(const std::string& pid, const std::string& field) {
+    std::ifstream in("/proc/" + pid + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with(field + ":")) return Trimmed(line.substr(line.find_first_not_of(" \t", field.size() + 1)));
+    }
+    return "(none)";
+}
+
+struct KernelRate {
+    long tick = 0;
+    long frequency = 0;
+    bool operator==(const KernelRate&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const KernelRate& rate) {
+    return out << "tick " << rate.tick << ", frequency " << rate.frequency;
+}
+KernelRate ReadRate() {
+    timex state{};
+    ::adjtimex(&state);
+    return {state.tick, state.freq};
+}
+void SetRate(const KernelRate& rate) {
+    timex change{};
+    change.modes = ADJ_TICK | ADJ_FREQUENCY;
+    change.tick = rate.tick;
+    change.freq = rate.frequency;
+    ASSERT_GE(::adjtimex(&change), 0);
+}
+void StepClock(double milliseconds) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long nanoseconds = now.tv_sec * 1'000'000'000LL + now.tv_nsec + std::llround(milliseconds * 1e6);
+    now.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
+    now.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+    ASSERT_EQ(::clock_settime(CLOCK_REALTIME, &now), 0);
+}
+// The guest's clock minus the peer's, as ntpdig measures it, in milliseconds.
+double OffsetFromPeer() {
+    std::smatch match;
+    const std::string out = Command({"ntpdig", "-t", "2", kPeer}).standardOutput;
+    if (!std::regex_search(out, match, std::regex("\\) ([+-][0-9.]+) \\+/-"))) {
+        ADD_FAILURE() << "ntpdig: " << out;
+        return 1e9;
+    }
+    return -std::stod(match[1]) * 1000.0;  // ntpdig gives the correction to make
+}
+void Report(const std::string& what, double value) { std::cout << "[ figure ] " << what << ": " << value << "\n"; }
+
+#define EXPECT_RUN(result, output, code)     \
+    do {                                     \
+        const ProcessResult r = (result);    \
+        EXPECT_EQ(r.standardOutput, output); \
+        EXPECT_EQ(r.exitCode, code);         \
+    } while (false)
+
+const std::string kNotInstalled = "Kairovel not installed on this machine\nType Kairovel /? for help\n";
+
+class ServiceOnSystemd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        std::ifstream cpu("/proc/cpuinfo");
+        std::stringstream text;
+        text << cpu.rdbuf();
+        if (text.str().find("UML") == std::string::npos) {
+            std::cerr << "refused: these tests set the clock, and run in a user-mode Linux guest only\n";
+            std::exit(2);
+        }
+    }
+    ServiceOnSystemd() { journalSeen += Journal().size(); }
+    ~ServiceOnSystemd() override {
+        if (std::filesystem::exists(kUnitFile)) {
+            ADD_FAILURE() << "the service is still installed";
+            Kairovel({"/remove"});
+        }
+    }
+    // Installed with these switches and running.
+    static void Install(std::vector<std::string> switches) {
+        switches.insert(switches.begin(), "/install");
+        EXPECT_RUN(Kairovel(switches), "Service installed and running\n", 0);
+        ASSERT_TRUE(AwaitState("4  RUNNING")) << Journal();
+    }
+};
+
+// The user's life: install, status, the unit systemd runs, pause, continue,
+// interrogate, stop, start, reinstall, remove, and what a user who is not
+// root may see.
+TEST_F(ServiceOnSystemd, InstallControlReinstallAndRemove) {
+    EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
+    ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=1:00:00", "/adjust=no",
+                                     "/log=console", "/file=/dev/null"}));
+    EXPECT_RUN(Kairovel({"/status"}),
+               "Kairovel is installed on this machine\nKairovel is running\n\n1 configured time source(s):\n"
+               "   NTP machine 169.254.0.1\n\nUpdate period is 3600 seconds\nAdjustment is not enabled\n"
+               "More configuration information in file /dev/null\n",
+               0);
+    // A unit of its own, enabled, with the rights of a time service and no more.
+    const std::string pid = MainPid();
+    EXPECT_EQ(Trimmed(Shell(std::string("systemctl is-enabled ") + kUnit)), "enabled");
+    EXPECT_THAT(Shell("cat /proc/" + pid + "/cgroup"), HasSubstr("0::/system.slice/kairovel.service\n"));
+    EXPECT_EQ(ProcessStatus(pid, "CapBnd"), kServiceCapabilities);
+    EXPECT_EQ(ProcessStatus(pid, "NoNewPrivs"), "1");
+    const std::string config = Sc({"qc", "Kairovel"}).standardOutput;
+    EXPECT_THAT(config, HasSubstr("TYPE               : 110  WIN32_OWN_PROCESS (interactive)\n"));
+    EXPECT_THAT(config, HasSubstr("START_TYPE         : 2   AUTO_START\n"));
+    std::smatch exposure;
+    const std::string analysis = Shell(std::string("systemd-analyze security --no-pager ") + kUnit);
+    ASSERT_TRUE(std::regex_search(analysis, exposure, std::regex("Overall exposure level for [^:]+: ([0-9.]+)")))
+        << analysis;
+    Report("exposure level", std::stod(exposure[1]));
+    EXPECT_LE(std::stod(exposure[1]), kExposureLimit) << analysis;
+
+    // Pause and continue are kairovel-sc's; systemd shows the state.
+    EXPECT_THAT(Sc({"pause", "Kairovel"}).standardOutput, HasSubstr("STATE              : 7  PAUSED"));
+    EXPECT_THAT(Shell(std::string("systemctl status --no-pager ") + kUnit), HasSubstr("Status: \"Paused"));
+    EXPECT_THAT(Sc({"interrogate", "kairovel"}).standardOutput, HasSubstr("STATE              : 7  PAUSED"));
+    EXPECT_THAT(Sc({"continue", "Kairovel"}).standardOutput, HasSubstr("STATE              : 4  RUNNING"));
+    EXPECT_RUN(Kairovel({"/control=stop"}), "Done: stop\n", 0);
+    EXPECT_EQ(State(), "1  STOPPED");
+    EXPECT_EQ(Trimmed(Shell(std::string("systemctl is-active ") + kUnit)), "inactive");
+    EXPECT_RUN(Kairovel({"/control=START"}), "Done: start\n", 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+
+    // Root's registry is root's alone: a user is told so, never "not installed".
+    const ProcessResult user = AsNobody({KAIROVEL_BINARY, "/status"});
+    EXPECT_EQ(user.standardOutput,
+              "Registry open error 5 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\n");
+    EXPECT_THAT(user.standardError, HasSubstr("may be read by its owner alone"));
+    EXPECT_THAT(AsNobody({KAIROVEL_SC, "query", "Kairovel"}).standardOutput, HasSubstr("4  RUNNING"));
+
+    EXPECT_RUN(Kairovel({"/install", "/domain=corp"}), "Service reinstalled and running\n", 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_THAT(Kairovel({"/status"}).standardOutput, HasSubstr("   Domain corp\n"));
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+    EXPECT_FALSE(std::filesystem::exists(kUnitFile));
+    EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
+    EXPECT_EQ(Sc({"query", "Kairovel"}).exitCode, 1060 % 256);
+    EXPECT_RUN(Kairovel({"/remove"}),
+               "OpenService failed (0x424)\n"
+               "Registry open error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\n"
+               "Registry delete error 2 on SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kairovel\n"
+               "Service stopped and removed\n",
+               0);
+}
+
+// Start parameters reach the service once: one the parser refuses stops it,
+// and the journal says why; one it takes is in force for that start.
+TEST_F(ServiceOnSystemd, StartParametersReachTheServiceOnce) {
+    ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/at=+1:0:0"}));
+    EXPECT_RUN(Kairovel({"/control=stop"}), "Done: stop\n", 0);
+    Sc({"start", "Kairovel", "/bogus"});
+    EXPECT_TRUE(AwaitState("1  STOPPED"));
+    EXPECT_TRUE(AwaitJournal("Service was stopped because Illegal argument /bogus in command line. Error code was "))
+        << Journal();
+    EXPECT_THAT(Sc({"start", "Kairovel", "/trace=debug"}).standardOutput, HasSubstr("STATE"));
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_RUN(Kairovel({"/control=stop"}), "Done: stop\n", 0);
+    EXPECT_TRUE(AwaitJournal("Shutting down Kairovel: clean up being called.")) << Journal();
+    // Started again without parameters, it has no trace.
+    EXPECT_RUN(Kairovel({"/control=start"}), "Done: start\n", 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_RUN(Kairovel({"/control=stop"}), "Done: stop\n", 0);
+    EXPECT_EQ(Count(Journal(), "Shutting down Kairovel"), 1u);
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+}
+
+// On the guest's kernel clock: the first pass corrects a 100 ms error against
+// chronyd; SIGKILL in the next pass's slew leaves the clock slewing until
+// systemd restarts the service, which puts the start-up tick and frequency
+// back first; systemctl stop and a start by multi-user.target work as for any
+// unit; and at the end the start-up tick and frequency are back exactly.
+TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundIt) {
+    const KernelRate startup{10001, 3 * 65536};
+    ASSERT_NO_FATAL_FAILURE(SetRate(startup));
+    ASSERT_NO_FATAL_FAILURE(StepClock(100.5));
+    ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
+    ASSERT_TRUE(AwaitJournal("Corrected clock deviation of ")) << Journal();
+    const double left = OffsetFromPeer();
+    Report("error left after the first pass (ms)", left);
+    EXPECT_LT(std::fabs(left), kCorrectionLimitMilliseconds) << Journal();
+    EXPECT_THAT(Shell(std::string("systemctl status --no-pager ") + kUnit),
+                HasSubstr(": Corrected clock deviation of "));
+
+    // The next pass has 50 ms to slew away, so that its slew changes the rate.
+    ASSERT_NO_FATAL_FAILURE(StepClock(50.5));
+    ASSERT_TRUE(AwaitJournal("Started adjusting", 2)) << Journal();
+    EXPECT_NE(ReadRate(), startup);
+    const std::string killed = MainPid();
+    ASSERT_EQ(::kill(std::stoi(killed), SIGKILL), 0);
+    ASSERT_TRUE(Eventually([&] { return MainPid() != killed && MainPid() != "0"; }, 20s, 100ms)) << Journal();
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_TRUE(AwaitJournal("Put back the time adjustment a run that ended without restoring it had found: "
+                             "tick 10001, frequency 196608"))
+        << Journal();
+
+    EXPECT_EQ(Command({"systemctl", "stop", kUnit}).exitCode, 0);
+    EXPECT_EQ(State(), "1  STOPPED");
+    EXPECT_EQ(ReadRate(), startup);
+    EXPECT_EQ(Command({"systemctl", "start", "multi-user.target"}).exitCode, 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+    EXPECT_EQ(ReadRate(), startup);
+    SetRate({10000, 0});
+}
+
+// Inside the sandbox everything the service reaches still works: an NT
+// machine through Samba's libnetapi, a parameter URL through libcurl, NTP,
+// the log file under /var/log, and its TIME server on port 37.
+TEST_F(ServiceOnSystemd, EverySourceAndDeviceWorksInTheSandbox) {
+    const SambaServer samba;
+    ASSERT_TRUE(samba.Ready()) << samba.Output();
+    LoopbackHttpServer http;
+    http.ServeText("/parameters", std::string("/ntp_machine=") + kPeer + "\n");
+    const std::filesystem::path log = "/var/log/kairovel.log";
+    std::filesystem::remove(log);
+    ASSERT_NO_FATAL_FAILURE(Install({"/nt_machine=127.0.0.1", "/url=" + http.Url("/parameters"), "/period=0:0:10",
+                                     "/adjust=no", "/trace=debug", "/log=" + log.string()}));
+    const auto logged = [&] {
+        std::ifstream in(log, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    };
+    EXPECT_TRUE(Eventually([&] { return logged().find("Corrected clock deviation of ") != std::string::npos; }, 60s,
+                           200ms))
+        << logged() << Journal();
+    EXPECT_THAT(logged(), HasSubstr("= N,169.254.0.1 with delay"));
+    EXPECT_THAT(logged(), HasSubstr("= L,\\\\127.0.0.1 with delay"));
+    const ProcessResult time = Command({"rdate", "-p", "127.0.0.1"});
+    EXPECT_EQ(time.exitCode, 0) << time.standardOutput << time.standardError;
+    EXPECT_EQ(std::filesystem::status(log).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none);
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+}
+
+// Two installations at once run one after the other: both succeed, and what
+// the second stores is what the service runs with. A program that another
+// user could replace is never installed.
+TEST_F(ServiceOnSystemd, InstallationsTakeTurnsAndRefuseAReplaceableProgram) {
+    BackgroundProcess first({KAIROVEL_BINARY, "/install", "/domain=first"});
+    BackgroundProcess second({KAIROVEL_BINARY, "/install", "/domain=second"});
+    ASSERT_TRUE(Eventually([&] { return !first.Running() && !second.Running(); }, 60s, 50ms));
+    EXPECT_EQ(first.Stop(), 0) << first.Output();
+    EXPECT_EQ(second.Stop(), 0) << second.Output();
+    const std::string both = first.Output() + second.Output();
+    EXPECT_THAT(both, HasSubstr("Service installed and running\n"));
+    EXPECT_THAT(both, HasSubstr("Service reinstalled and running\n"));
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_THAT(Kairovel({"/status"}).standardOutput, HasSubstr("1 configured time source(s):\n   Domain "));
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+
+    const std::filesystem::path open = "/var/tmp/open-to-all";
+    std::filesystem::create_directory(open);
+    std::filesystem::permissions(open, std::filesystem::perms::all);
+    std::filesystem::copy_file(KAIROVEL_BINARY, open / "kairovel", std::filesystem::copy_options::overwrite_existing);
+    const ProcessResult refused = Command({(open / "kairovel").string(), "/install"});
+    EXPECT_EQ(refused.standardOutput, "CreateService failed (0x05)\n");
+    EXPECT_THAT(refused.standardError, HasSubstr("/var/tmp/open-to-all is refused as the service's program: others may write"));
+    EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
+    std::filesystem::remove_all(open);
+}
+
+}  // namespace
+}  // namespace kairovel::testing

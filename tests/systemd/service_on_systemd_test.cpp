@@ -1,0 +1,24 @@
+// The service on a real systemd: boots a systemd guest (systemd_guest.h) and
+// runs the service's cases of service_on_systemd.cpp in it, as root, after
+// the boot; their output, figures included, is this test's.
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+#include "systemd/systemd_guest.h"
+
+namespace kairovel::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ServiceOnSystemd, EveryCaseInAGuest) {
+    SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no"}, {}, 170});
+    ASSERT_EQ(guest.Failure(), "");
+    const std::optional<int> exitCode = guest.WaitForCommand(160s);
+    std::cout << guest.CommandOutput();
+    EXPECT_EQ(exitCode, 0) << guest.Journal() << guest.Diagnostics();
+}
+
+}  // namespace
+}  // namespace kairovel::testing
