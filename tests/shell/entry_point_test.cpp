@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/configuration.h"
+#include "config/registry_store.h"
 #include "log/logger.h"
 #include "platform/console.h"
 #include "platform/console_control.h"
@@ -43,7 +44,7 @@ public:
 
 class FakeProcess final : public platform::ProcessFacility {
 public:
-    std::wstring GetModuleFileNameW() override { return L"/opt/kairovel/bin/kairovel"; }
+    std::wstring GetModuleFileNameW() override { return path; }
     std::wstring GetCommandLineW() override { return commandLine; }
     bool SetPriorityClass(std::uint32_t priorityClass) override {
         askedPriority = priorityClass;
@@ -51,6 +52,7 @@ public:
         return false;  // as for a user who may not raise it
     }
     bool SetProcessWorkingSetSize(std::size_t, std::size_t) override { return true; }
+    std::wstring path = L"/opt/kairovel/bin/kairovel";
     std::wstring commandLine;
     std::uint32_t askedPriority = 0;
 };
@@ -147,6 +149,19 @@ TEST_F(EntryPointTest, RunModesAreTriedInOrderOfPrecedence) {
         EXPECT_EQ(Run(c.commandLine), c.exitCode) << c.commandLine;
         EXPECT_EQ(console_.out, c.output) << c.commandLine;
     }
+}
+
+// A removal whose stop the service cannot take yet (it is starting) keeps
+// what the service runs with and says it failed.
+TEST_F(EntryPointTest, ARemovalThatCannotStopTheServiceKeepsItsParameters) {
+    process_.path = L"/bin/sh";
+    manager_.HoldStarts();
+    EXPECT_EQ(Run(L"k /install /domain=corp"), 0);
+    TheConfiguration() = Configuration{};
+    console_.out.clear();
+    EXPECT_EQ(Run(L"k /remove"), 1);
+    EXPECT_EQ(console_.out, L"ControlService failed (0x425)\nService not removed: Kairovel is starting\n");
+    EXPECT_EQ(IsServiceInstalled(), 1u);
 }
 
 TEST_F(EntryPointTest, TheServiceLifeWithoutAControlManager) {

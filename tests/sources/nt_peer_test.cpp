@@ -133,6 +133,11 @@ TEST(SambaPeer, AServerThatRefusesAnonymousSessionsIsReadWithTheConfiguredAccoun
     const auto account = folder / "account";
     const testing::ScopedEnvironment setting("KAIROVEL_NETAPI_CREDENTIALS", account.string());
     std::ofstream(account) << "# the account the time of day is read with\nusername = root\npassword = wrong\n";
+    // A password others may read is no secret: refused before any logon.
+    std::filesystem::permissions(account, std::filesystem::perms::owner_read | std::filesystem::perms::others_read);
+    EXPECT_EQ(TimeError(L"\\\\127.0.0.1"),
+              L"Could not get the time from \\\\127.0.0.1. Error 5 returned by NetRemoteTOD.");
+    std::filesystem::permissions(account, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     EXPECT_EQ(TimeError(L"\\\\127.0.0.1"),
               L"Could not get the time from \\\\127.0.0.1. Error 1003 returned by NetRemoteTOD.");
     std::ofstream(account) << "username = root\npassword = Time-0f-day\ndomain = " << testing::kSambaWorkgroup << "\n";

@@ -68,9 +68,11 @@ public:
 
 // A manager with its entries in memory, names compared without regard to
 // case: a start runs nothing, but fails as a real one does for a program
-// that is not there.
+// that is not there. A service may be held in its start, when it takes no stop.
 class MemoryServiceManager final : public ServiceManagerDouble {
 public:
+    void HoldStarts() { holdStarts_ = true; }
+
     platform::SC_HANDLE OpenSCManagerW(const wchar_t*, const wchar_t*, std::uint32_t) override { return Open(L""); }
     platform::SC_HANDLE CreateServiceW(platform::SC_HANDLE, const wchar_t* name, const wchar_t*, std::uint32_t,
                                        std::uint32_t type, std::uint32_t, std::uint32_t, const wchar_t* program,
@@ -90,13 +92,14 @@ public:
         if (entry->state != platform::SERVICE_STOPPED) return Fail(platform::ERROR_SERVICE_ALREADY_RUNNING);
         struct stat info {};
         if (::stat(platform::WideToAnsi(entry->program).c_str(), &info) != 0) return Fail(platform::ERROR_FILE_NOT_FOUND);
-        entry->state = platform::SERVICE_RUNNING;
+        entry->state = holdStarts_ ? platform::SERVICE_START_PENDING : platform::SERVICE_RUNNING;
         return true;
     }
     bool ControlService(platform::SC_HANDLE handle, std::uint32_t control, platform::SERVICE_STATUS& status) override {
         Entry* entry = Find(handle);
         if (entry == nullptr) return false;
         if (entry->state == platform::SERVICE_STOPPED) return Fail(platform::ERROR_SERVICE_NOT_ACTIVE);
+        if (entry->state == platform::SERVICE_START_PENDING) return Fail(platform::ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
         if (control == platform::SERVICE_CONTROL_STOP) entry->state = platform::SERVICE_STOPPED;
         return QueryServiceStatus(handle, status);
     }
@@ -166,6 +169,7 @@ private:
     std::map<std::uintptr_t, std::wstring> handles_;
     std::uintptr_t next_ = 4;
     bool locked_ = false;
+    bool holdStarts_ = false;
 };
 
 }  // namespace kairovel::testing

@@ -120,15 +120,17 @@ std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
     if (error) return WindowsErrorFromErrno(error.value());
+    // A device (/dev/null) is the system's own; a file that is a link or
+    // another user's, or that others may write, is not root's to trust.
     struct stat status {};
-    if (::lstat(absolute.c_str(), &status) == 0) {
+    const bool exists = ::lstat(absolute.c_str(), &status) == 0;
+    if (!exists && errno != ENOENT) return WindowsErrorFromErrno(errno);
+    if (exists && !S_ISCHR(status.st_mode)) {
         if (S_ISLNK(status.st_mode)) return Refuse(absolute, "it is a link", problem, use);
         if (!OwnerIsTrusted(status.st_uid)) return Refuse(absolute, UntrustedOwner(status.st_uid), problem, use);
         if ((status.st_mode & kWritableByOthers) != 0) {
             return Refuse(absolute, OthersMayWrite(status.st_mode), problem, use);
         }
-    } else if (errno != ENOENT) {
-        return WindowsErrorFromErrno(errno);
     }
     const fs::path folder = fs::canonical(absolute.parent_path(), error);
     if (error) return WindowsErrorFromErrno(error.value());

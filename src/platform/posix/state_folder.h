@@ -45,7 +45,8 @@ int OpenStateFile(const std::filesystem::path& file, int flags, mode_t mode, std
 
 // Whether no one but root and the caller can change what path leads to, for
 // a use (a program root runs, a file root writes): the file, where it is
-// there, is not a link, is theirs and may be written by no one else; every
+// there and is no device, is not a link, is theirs and may be written by no
+// one else; every
 // folder above it (links followed) is theirs and writable by no one else,
 // unless it has the sticky bit, as /tmp has. ERROR_SUCCESS, or
 // ERROR_ACCESS_DENIED with problem "<path> is refused as <use>: <why>", also
