@@ -1,7 +1,10 @@
 #include "platform/sim/machine_time.h"
 
+#include <sys/timex.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cmath>
 
 #include "platform/calendar.h"
 
@@ -13,12 +16,22 @@ constexpr auto kUnitsPerSecond = static_cast<std::int64_t>(kFileTimeUnitsPerSeco
 constexpr auto kUnitsPerMillisecond = static_cast<std::int64_t>(kFileTimeUnitsPerMillisecond);
 constexpr auto kEpoch = static_cast<std::int64_t>(kUnixEpochFileTime);
 constexpr std::int64_t kNanosecondsPerMillisecond = 1'000'000;
-// The slowest CLOCK_MONOTONIC runs against CLOCK_MONOTONIC_RAW: the kernel
-// takes a tick down to 90 % of its nominal length, a frequency down to
-// -500 ppm and slews an adjtime offset at up to -500 ppm more.
-constexpr double kSlowestMonotonicRate = 0.9 * (1.0 - 500e-6) * (1.0 - 500e-6);
-// Below this the rest is slept in one piece: it can overshoot by a tenth of it at most.
-constexpr std::int64_t kLastPieceNanoseconds = 100'000;
+constexpr double kFrequencyUnitsPerPpm = 65'536.0;  // adjtimex's frequency is ppm scaled by 2^16
+// What is taken for the rate when the kernel's cannot be read: the slowest
+// CLOCK_MONOTONIC runs against CLOCK_MONOTONIC_RAW (a tick down to 90 % of its
+// nominal length, the frequency down to -500 ppm), so that a sleep never ends late.
+constexpr double kSlowestMonotonicRate = 0.9 - 500e-6;
+
+// How fast CLOCK_MONOTONIC runs against CLOCK_MONOTONIC_RAW now: each second
+// of the oscillator lasts tick x USER_HZ microseconds plus the frequency
+// offset, the two values this program's own slews set.
+double MonotonicRate() {
+    static const double userHz = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    timex state{};  // modes 0: read only, allowed without privilege
+    if (::adjtimex(&state) < 0 || userHz <= 0) return kSlowestMonotonicRate;
+    return static_cast<double>(state.tick) * userHz / 1e6 +
+           static_cast<double>(state.freq) / kFrequencyUnitsPerPpm / 1e6;
+}
 
 }  // namespace
 
@@ -37,19 +50,19 @@ std::int64_t MachineRawNanoseconds() {
 void SleepOnMachineClock(std::uint32_t milliseconds) {
     // The kernel slews CLOCK_MONOTONIC with the clock's tick and frequency, so
     // a window timed on it would last 10 % longer or shorter at the rates a
-    // slew sets. clock_nanosleep cannot sleep on the raw clock: each piece
-    // sleeps on the monotonic clock for what is left of the raw time at the
-    // slowest rate the monotonic clock can have, so that it never ends late,
-    // and the raw clock says when the sleep is over.
+    // slew sets, and clock_nanosleep cannot sleep on the raw clock. So the
+    // sleep is what is left of the raw time at the monotonic clock's rate now,
+    // in one piece; the raw clock says when it is over, and only a rate
+    // changed meanwhile (another thread's slew), or a signal, leaves a rest to
+    // sleep. It never ends early, and costs one wake-up while the rate holds.
     const std::int64_t deadline = MachineRawNanoseconds() + std::int64_t{milliseconds} * kNanosecondsPerMillisecond;
     for (std::int64_t left = deadline - MachineRawNanoseconds(); left > 0; left = deadline - MachineRawNanoseconds()) {
-        const std::int64_t piece =
-            left > kLastPieceNanoseconds ? static_cast<std::int64_t>(static_cast<double>(left) * kSlowestMonotonicRate)
-                                         : left;
+        // Rounded up, and a nanosecond more: an end a little late, never early.
+        const auto piece = static_cast<std::int64_t>(std::ceil(static_cast<double>(left) * MonotonicRate())) + 1;
         timespec span{};
         span.tv_sec = static_cast<time_t>(piece / kNanosecondsPerSecond);
         span.tv_nsec = static_cast<long>(piece % kNanosecondsPerSecond);
-        ::clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);  // a signal ends a piece: the loop sleeps on
+        ::clock_nanosleep(CLOCK_MONOTONIC, 0, &span, nullptr);  // a signal ends it early: the loop sleeps on
     }
 }
 

@@ -136,6 +136,7 @@ RegistryDatabase::RegistryDatabase(std::filesystem::path file, std::chrono::mill
 RegistryDatabase::~RegistryDatabase() { Close(); }
 
 void RegistryDatabase::Close() {
+    trustedFolder_.reset();
     End();
     for (const auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     statements_.clear();
@@ -201,44 +202,55 @@ LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating)
 // The database and the files SQLite keeps beside it (its journal, write-ahead
 // log and shared memory) are state: each may be missing, but one that is there
 // must be a trusted file, and the folder a trusted one (state_folder.h).
-LSTATUS RegistryDatabase::FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const {
-    std::filesystem::path folder;
-    std::string problem;
-    const LSTATUS status = OpenStateFolder(file_.parent_path(), creating, folder, problem);
+// The folder is proven once per connection: a trusted folder, and every
+// folder above it, only root and the caller may change, so it stays trusted
+// while the connection lives (a connection that is closed, the file being
+// replaced, proves it anew). The files are looked at by every call, with an
+// lstat each, so that a link in their place is refused before SQLite
+// follows it.
+LSTATUS RegistryDatabase::FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists,
+                                          struct stat& info) const {
     exists = false;
-    if (!creating && (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)) return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS) return status;
-    file = folder / file_.filename();
-    for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
+    if (!trustedFolder_ || (creating && !std::filesystem::is_directory(*trustedFolder_))) {
+        std::filesystem::path folder;
+        std::string problem;
+        const LSTATUS status = OpenStateFolder(file_.parent_path(), creating, folder, problem);
+        if (!creating && (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND)) return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS) return status;
+        trustedFolder_ = folder;
+    }
+    file = *trustedFolder_ / file_.filename();
+    std::string problem;
+    for (const char* companion : {"-journal", "-wal", "-shm", ""}) {
         std::filesystem::path path = file;
         path += companion;
         if (const LSTATUS checked = CheckStateFile(path, problem); checked != ERROR_SUCCESS) return checked;
     }
-    std::error_code error;
-    exists = std::filesystem::exists(file, error);
-    return error ? WindowsErrorFromErrno(error.value()) : ERROR_SUCCESS;
+    if (::lstat(file.c_str(), &info) == 0) {
+        exists = true;
+        return ERROR_SUCCESS;
+    }
+    return errno == ENOENT ? ERROR_SUCCESS : WindowsErrorFromErrno(errno);
 }
 
 LSTATUS RegistryDatabase::Begin(Purpose purpose) {
     End();
     writing_ = purpose != Purpose::Read;
     empty_ = false;
-    // Checked at every call: the folder or the files may have changed hands since the last.
     std::filesystem::path file;
     bool exists = false;
-    if (const LSTATUS status = FindTrustedFile(purpose == Purpose::Write, file, exists); status != ERROR_SUCCESS) {
+    struct stat info {};
+    if (const LSTATUS status = FindTrustedFile(purpose == Purpose::Write, file, exists, info);
+        status != ERROR_SUCCESS) {
         Close();
         return status;
     }
-    struct stat info {};
     if (!exists) {
         Close();  // removed since: what the connection has open is gone
         if (purpose != Purpose::Write) {
             empty_ = true;
             return ERROR_SUCCESS;
         }
-    } else if (::stat(file.c_str(), &info) != 0) {
-        return WindowsErrorFromErrno(errno);
     } else if (connection_ != nullptr &&
                !(opened_ == FileIdentity{info.st_dev, info.st_ino, info.st_mode, info.st_uid, info.st_gid})) {
         Close();  // replaced, or its permissions changed: open what is there now, with the rights we have now

@@ -16,6 +16,7 @@
 // case) form, so lookups ignore case.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -23,6 +24,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -104,9 +106,10 @@ private:
         friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
     };
 
-    // The database file in its checked folder, and whether it exists; a read
-    // of a registry whose folder is missing finds nothing and fails not.
-    LSTATUS FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists) const;
+    // The database file in its checked folder, whether it exists and, if so,
+    // its status; a read of a registry whose folder is missing finds nothing
+    // and fails not.
+    LSTATUS FindTrustedFile(bool creating, std::filesystem::path& file, bool& exists, struct stat& info) const;
     LSTATUS Open(const std::filesystem::path& file, bool creating);
     void Close();
     LSTATUS PrepareForWriting();
@@ -123,6 +126,7 @@ private:
     std::mutex mutex_;
     sqlite3* connection_ = nullptr;
     FileIdentity opened_;               // of the file the connection has open
+    mutable std::optional<std::filesystem::path> trustedFolder_;  // proven for this connection (FindTrustedFile)
     bool preparedForWriting_ = false;   // WAL and durable commits set on this connection
     bool schemaKnown_ = false;          // the file is known to hold this registry's tables
     std::map<const char*, sqlite3_stmt*> statements_;  // prepared once per connection, by their SQL's address
