@@ -38,19 +38,24 @@ void OwnedSocket::Close() {
 
 std::string HostNameToAnsi(const std::wstring& name) { return platform::WideToAnsi(name); }
 
-std::uint16_t LookupService(const char* service, const char* protocol) {
-    const platform::servent* entry = Winsock().getservbyname(service, protocol);
-    if (entry == nullptr) {
-        RaiseError(L"Error %d from getservbyname on %s/%s", Winsock().WSAGetLastError(),
-                   platform::AnsiToWide(service), platform::AnsiToWide(protocol));
+namespace {
+
+thread_local LookupCache* currentLookupCache = nullptr;
+
+// The value cached under key, or what lookUp finds, kept for the next asker.
+template <class Value, class LookUp>
+Value Cached(std::map<std::string, Value> LookupCache::*table, const std::string& key, LookUp lookUp) {
+    LookupCache* cache = LookupCache::Current();
+    if (cache != nullptr) {
+        if (const auto found = (cache->*table).find(key); found != (cache->*table).end()) return found->second;
     }
-    return static_cast<std::uint16_t>(entry->s_port);
+    const Value value = lookUp();
+    if (cache != nullptr) (cache->*table)[key] = value;
+    return value;
 }
 
-std::uint32_t ResolveHost(const std::string& host) {
-    // A dotted address needs no look-up. 255.255.255.255 reads as INADDR_NONE and is looked up.
-    const std::uint32_t dotted = Winsock().inet_addr(host.c_str());
-    if (dotted != platform::INADDR_NONE) return dotted;
+// gethostbyname's first IPv4 address of a host name.
+std::uint32_t LookUpHost(const std::string& host) {
     const platform::hostent* entry = Winsock().gethostbyname(host.c_str());
     if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr ||
         entry->h_length != sizeof(std::uint32_t)) {
@@ -60,6 +65,38 @@ std::uint32_t ResolveHost(const std::string& host) {
     std::uint32_t address = 0;
     std::memcpy(&address, entry->h_addr_list[0], sizeof address);
     return address;
+}
+
+}  // namespace
+
+LookupCache::LookupCache() {
+    if (currentLookupCache != nullptr) return;
+    currentLookupCache = this;
+    installed_ = true;
+}
+
+LookupCache::~LookupCache() {
+    if (installed_) currentLookupCache = nullptr;
+}
+
+LookupCache* LookupCache::Current() { return currentLookupCache; }
+
+std::uint16_t LookupService(const char* service, const char* protocol) {
+    return Cached(&LookupCache::ports, std::string(service) + "/" + protocol, [&] {
+        const platform::servent* entry = Winsock().getservbyname(service, protocol);
+        if (entry == nullptr) {
+            RaiseError(L"Error %d from getservbyname on %s/%s", Winsock().WSAGetLastError(),
+                       platform::AnsiToWide(service), platform::AnsiToWide(protocol));
+        }
+        return static_cast<std::uint16_t>(entry->s_port);
+    });
+}
+
+std::uint32_t ResolveHost(const std::string& host) {
+    // A dotted address needs no look-up. 255.255.255.255 reads as INADDR_NONE and is looked up.
+    const std::uint32_t dotted = Winsock().inet_addr(host.c_str());
+    if (dotted != platform::INADDR_NONE) return dotted;
+    return Cached(&LookupCache::addresses, host, [&] { return LookUpHost(host); });
 }
 
 platform::sockaddr_in SocketAddress(std::uint32_t address, std::uint16_t port) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/winsock.h"
@@ -31,6 +32,28 @@ private:
 // The host name in the system's code page, for the look-ups. The whole name is
 // kept, however long: a name cut short would name another host.
 std::string HostNameToAnsi(const std::wstring& name);
+
+// What the look-ups below found, kept while it lives, for the thread that made
+// it: a pass asks each source several times, and neither a source's address
+// nor a service's port changes within a pass, so each is looked up once (a
+// look-up that failed is asked again, as each attempt reports its own
+// error). A cache made while another is in force on the thread adds to that one.
+class LookupCache {
+public:
+    LookupCache();
+    ~LookupCache();
+    LookupCache(const LookupCache&) = delete;
+    LookupCache& operator=(const LookupCache&) = delete;
+
+    // The thread's cache in force, or null.
+    static LookupCache* Current();
+
+    std::map<std::string, std::uint16_t> ports;
+    std::map<std::string, std::uint32_t> addresses;
+
+private:
+    bool installed_ = false;
+};
 
 // The port (network byte order) of a service in the system's service database;
 // there is no built-in port. Raises "Error %d from getservbyname on %s/%s".

@@ -7,6 +7,7 @@
 #include "config/configuration.h"
 #include "log/logger.h"
 #include "platform/clock.h"
+#include "sources/plumbing.h"
 #include "sources/source_factory.h"
 #include "sync/active_sources.h"
 #include "timebase/numeric.h"
@@ -48,6 +49,7 @@ SourceRequest ParseSourceDescriptor(const std::wstring& descriptor) {
 
 void QuerySource(const std::wstring& descriptor, std::int64_t& deviationSum, std::uint32_t& replies,
                  std::uint32_t& delaySum) {
+    const LookupCache lookups;  // the source's address and port, looked up once for all its samples
     const SourceRequest request = ParseSourceDescriptor(descriptor);
     const std::uint32_t maxNetworkDelay = TheConfiguration().MaxNetworkDelay;
     delaySum = 0;
@@ -79,6 +81,7 @@ void QuerySource(const std::wstring& descriptor, std::int64_t& deviationSum, std
 }
 
 void AcquireAll() {
+    const LookupCache lookups;  // one look-up of each name and service for the whole pass
     const Configuration& configuration = TheConfiguration();
     ActiveSourceTable& table = ActiveSources();
     std::uint32_t answered = 0;

@@ -117,6 +117,27 @@ TEST(ResolveHost, DottedAddressesNeedNoLookup) {
     EXPECT_EQ(counting.hostLookups, 2);
 }
 
+// Within a pass (a LookupCache in force) each name and service is looked up
+// once, whatever the number of samples; without one, every time.
+TEST(LookupCache, APassLooksEachNameAndServiceUpOnce) {
+    testing::CountingWinsock counting;
+    platform::ScopedFacility<platform::WinsockFacility> scope(counting);
+    const SocketLayerReference layer;
+    {
+        const LookupCache pass;
+        const LookupCache source;  // joins the pass's
+        for (int sample = 0; sample < 5; ++sample) {
+            EXPECT_EQ(ResolveHost("localhost"), platform::htonl(0x7F000001));
+            EXPECT_EQ(LookupService("ntp", "udp"), platform::htons(123));
+        }
+        EXPECT_EQ(LookupService("time", "tcp"), platform::htons(37));
+    }
+    EXPECT_EQ(counting.hostLookups, 1);
+    EXPECT_EQ(counting.serviceLookups, 2);
+    ResolveHost("localhost");
+    EXPECT_EQ(counting.hostLookups, 2);
+}
+
 TEST(ResolveHost, UnknownHostsNameTheHostAndTheCode) {
     const SocketLayerReference layer;
     EXPECT_THAT(RaisedText([] { ResolveHost("no-such-host.invalid"); }),

@@ -132,10 +132,15 @@ public:
         ++hostLookups;
         return inner().gethostbyname(name);
     }
+    platform::servent* getservbyname(const char* name, const char* protocol) override {
+        ++serviceLookups;
+        return inner().getservbyname(name, protocol);
+    }
 
     std::atomic<int> startups{0};
     std::atomic<int> cleanups{0};
     std::atomic<int> hostLookups{0};
+    std::atomic<int> serviceLookups{0};
     std::atomic<int> failStartupWith{0};
     std::atomic<std::uint16_t> lastVersion{0};
 };
