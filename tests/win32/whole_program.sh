@@ -9,6 +9,7 @@
 #   usage        kairovel.exe /? prints the usage text byte for byte
 #   parse-error  an unknown switch is refused with its message and exit code 1
 #   immediate    /immediate corrects the simulated clock against chronyd on loopback
+#   killed       /immediate killed in its slew: the next run puts the adjustment back
 #   service      /install, /status, pause and continue, /remove under Wine's service manager
 set -uo pipefail
 case_name=${1:?case} build=${2:?build folder} source=${3:?source folder} peers=${4:?peer root}
@@ -83,6 +84,26 @@ case "$case_name" in
     # measurement's error, and a window that Wine ends late by 100 ms adds 10 ms.
     clock_corrected ||
       fail "true error after /immediate is '$error_ms' ms, not within 50 ms: $out"
+    ;;
+  killed)
+    start_chronyd
+    unset KAIROVEL_CLOCK KAIROVEL_ROOT  # the prefix's simulated clock, as for immediate
+    run "$simclock" reset
+    run "$simclock" set --offset-ms 200
+    # A 10 s slew; the Linux process of wine-run's one child is the program itself.
+    "$wine_run" "$kairovel" /immediate /ntp_machine=127.0.0.1 /period=0:0:20 > "$work/killed" 2>&1 &
+    launcher=$!
+    adjustment() { run "$simclock" show; tr -d '\r' <<< "$out" | awk '$1 == "adjustment" || $1 == "disabled" { printf "%s ", $2 }'; }
+    for _ in $(seq 100); do [ "$(adjustment)" = "100000 1 " ] || break; sleep 0.1; done
+    program=$(ps -o pid= --ppid "$launcher")
+    [ -n "$program" ] && kill -9 $program
+    wait "$launcher"
+    left=$(adjustment)
+    [[ "$left" != "100000 "* && "$left" == *" 0 " ]] || fail "the killed run left no slew ($left): $(cat "$work/killed")"
+    run "$kairovel" /status
+    [[ "$out" == *"Put back the time adjustment a run that ended without restoring it had found: adjustment 100000 (disabled)"* ]] ||
+      fail "/status did not say it put the adjustment back: $out $err"
+    [ "$(adjustment)" = "100000 1 " ] || fail "adjustment after /status: $(adjustment)"
     ;;
   service)
     start_chronyd
