@@ -94,11 +94,12 @@ TEST(MachineClockOnWindows, TimeAdjustmentAndCounterAreRead) {
 }
 
 TEST(SimulatedClockOnWindows, ItsStateIsSharedThroughTheFileUnderTheRoot) {
-    const testing::TemporaryDirectory root;
-    const testing::ScopedEnvironment inRoot("KAIROVEL_ROOT", root.path().string());
+    const testing::TemporaryDirectory temporary;
+    const std::filesystem::path root = temporary / "state";  // made by the clock, and so trusted as state
+    const testing::ScopedEnvironment inRoot("KAIROVEL_ROOT", root.string());
     SimulatedClock writer(SimulatedClock::DefaultStateFile());
     ASSERT_TRUE(writer.Configure(3200.0, 40.0)) << GetLastError();
-    EXPECT_TRUE(std::filesystem::exists(root.path() / "simulated-clock.state"));
+    EXPECT_TRUE(std::filesystem::exists(root / "simulated-clock.state"));
     SimulatedClock reader(SimulatedClock::DefaultStateFile());
     SimulatedClock::Reading reading;
     ASSERT_TRUE(reader.Read(reading));
@@ -108,7 +109,7 @@ TEST(SimulatedClockOnWindows, ItsStateIsSharedThroughTheFileUnderTheRoot) {
     ASSERT_TRUE(writer.Read(reading));
     EXPECT_FALSE(reading.disabled);
     EXPECT_TRUE(writer.Reset());
-    EXPECT_FALSE(std::filesystem::exists(root.path() / "simulated-clock.state"));
+    EXPECT_FALSE(std::filesystem::exists(root / "simulated-clock.state"));
 }
 
 TEST(EventLogOnWindows, TheEventLogTakesTheProgramsEvent) {

@@ -6,7 +6,8 @@
 // Windows), so that no process's change is lost to another's
 // read-modify-write. Each system's backend defines it. The folder is created
 // on the first change. On Linux the folder and the files are state
-// (posix/state_folder.h): used only when trusted, never through a link.
+// (posix/state_folder.h): used only when trusted, never through a link; on
+// Windows the folder is used only when trusted (win32/state_folder.h).
 #pragma once
 
 #include <cstdint>
@@ -40,7 +41,8 @@ public:
     const std::filesystem::path& path() const { return path_; }
 
 private:
-    // Linux: the folder, links resolved, checked as posix/state_folder.h says. Once a call
+    // The folder, checked as posix/state_folder.h (Linux: links resolved) or
+    // win32/state_folder.h says. Once a call
     // has found it trusted it is not checked again: only root and the caller
     // can change a trusted folder or any folder above it. The clock is read
     // through this file many times a second, and the checks are a dozen

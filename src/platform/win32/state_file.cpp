@@ -1,14 +1,15 @@
 // A small state file that several processes share, on Windows: readers see
 // a whole file, since a change is written beside it and moved over it;
 // changes are made one at a time under LockFileEx on a companion lock file.
+// The folder is used only when it is trusted (win32/state_folder.h).
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
-#include <system_error>
 
 #include "platform/random.h"
 #include "platform/sim/state_file.h"
+#include "platform/win32/state_folder.h"
 
 namespace kairovel::platform {
 namespace {
@@ -84,18 +85,10 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
     return temporary;
 }
 
-}  // namespace
-
-SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
-
-bool SharedStateFile::Read(std::optional<std::string>& content, std::string& problem) const {
-    problem.clear();
-    return Read(content);
-}
-
-bool SharedStateFile::Read(std::optional<std::string>& content) const {
+// The whole content of path, or nullopt when there is no such file.
+bool ReadWhole(const std::filesystem::path& path, std::optional<std::string>& content) {
     content.reset();
-    const File file(::CreateFileW(path_.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    const File file(::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         const DWORD error = ::GetLastError();
@@ -109,7 +102,7 @@ bool SharedStateFile::Read(std::optional<std::string>& content) const {
         if (read == 0) break;
         text.append(buffer, read);
     }
-    if (text.size() > kLargestContentBytes) {
+    if (text.size() > SharedStateFile::kLargestContentBytes) {
         ::SetLastError(ERROR_INVALID_DATA);
         return false;
     }
@@ -117,15 +110,64 @@ bool SharedStateFile::Read(std::optional<std::string>& content) const {
     return true;
 }
 
+bool IsFolder(const std::filesystem::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FailWith(std::uint32_t error) {
+    ::SetLastError(error);
+    return false;
+}
+
+}  // namespace
+
+SharedStateFile::SharedStateFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+// Once found trusted, the folder is not judged again: only SYSTEM and the
+// Administrators can change a trusted folder. With create, a folder removed
+// since is made anew.
+std::uint32_t SharedStateFile::Folder(bool create, std::filesystem::path& folder, std::string& problem) const {
+    folder = path_.has_parent_path() ? path_.parent_path() : std::filesystem::path(L".");
+    {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        if (trustedFolder_ && (!create || IsFolder(*trustedFolder_))) {
+            problem.clear();
+            return ERROR_SUCCESS;
+        }
+    }
+    const std::uint32_t status = OpenStateFolder(folder, create, problem);
+    if (status == ERROR_SUCCESS) {
+        const std::lock_guard<std::mutex> lock(folderMutex_);
+        trustedFolder_ = folder;
+    }
+    return status;
+}
+
+bool SharedStateFile::Read(std::optional<std::string>& content, std::string& problem) const {
+    content.reset();
+    std::filesystem::path folder;
+    const std::uint32_t status = Folder(false, folder, problem);
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return true;  // no folder: no state yet
+    if (status != ERROR_SUCCESS) return FailWith(status);
+    return ReadWhole(path_, content);
+}
+
+bool SharedStateFile::Read(std::optional<std::string>& content) const {
+    std::string ignored;
+    return Read(content, ignored);
+}
+
 bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>& content)>& change) const {
-    std::error_code ignored;
-    std::filesystem::create_directories(path_.parent_path(), ignored);
+    std::filesystem::path folder;
+    std::string problem;
+    if (const std::uint32_t status = Folder(true, folder, problem); status != ERROR_SUCCESS) return FailWith(status);
     std::filesystem::path lockPath = path_;
     lockPath += L".lock";
     const ExclusiveLock lock(lockPath);
     if (!lock.held()) return false;
     std::optional<std::string> content;
-    if (!Read(content)) return false;
+    if (!ReadWhole(path_, content)) return false;
     if (!change(content)) return true;
     if (!content) return ::DeleteFileW(path_.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
 
