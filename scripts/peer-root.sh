@@ -15,3 +15,6 @@
 kairovel_peers=${KAIROVEL_PEERS:-$root/build/peers}
 kairovel_peer_root=$kairovel_peers/root
 kairovel_guest_systemd=$kairovel_peers/systemd
+# lintian, which checks the Debian package, and the man it runs, are unpacked
+# into its lintian/ folder (scripts/package runs lintian/root/usr/bin/lintian).
+kairovel_lintian=$kairovel_peers/lintian
