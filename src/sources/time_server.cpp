@@ -57,11 +57,13 @@ void TimeServer::ServeOne() {
         return;
     }
     const std::uint32_t reply = platform::htonl(TimeProtocolSeconds(TimeValue()));
-    Winsock().send(connection.Get(), reinterpret_cast<const char*>(&reply), sizeof reply, 0);  // a failed send is the client's loss
+    // The reply and the close go to the client together. A failed send is the client's loss.
+    Winsock().send(connection.Get(), reinterpret_cast<const char*>(&reply), sizeof reply, platform::kSendLastBeforeClose);
 }
 
 std::uint32_t TimeProtocolSeconds(const TimeValue& instant) {
-    const std::int64_t milliseconds = instant.Minus(TimeValue(1900, 1, 1, 0, 0, 0, 0)).Milliseconds();
+    static const TimeValue kEpoch1900(1900, 1, 1, 0, 0, 0, 0);
+    const std::int64_t milliseconds = instant.Minus(kEpoch1900).Milliseconds();
     // The low 32 bits of the count: the era wrap of 2036.
     return static_cast<std::uint32_t>(milliseconds / kMillisecondsPerSecond);
 }

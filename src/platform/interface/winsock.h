@@ -86,6 +86,11 @@ constexpr std::uint32_t htonl(std::uint32_t value) {
 }
 constexpr std::uint32_t ntohl(std::uint32_t value) { return htonl(value); }
 
+// Not a Windows flag: the data a send gives are the last before the socket
+// is closed, so that Linux sends them with the close's end of the connection
+// in one segment (MSG_MORE) instead of two. The Windows backend drops it.
+inline constexpr int kSendLastBeforeClose = 0x4000'0000;
+
 class WinsockFacility {
 public:
     virtual ~WinsockFacility() = default;
@@ -102,6 +107,7 @@ public:
     virtual int listen(SOCKET s, int backlog) = 0;
     // address and addressLength may be null: the peer's address is not wanted.
     virtual SOCKET accept(SOCKET s, sockaddr* address, int* addressLength) = 0;
+    // flags may hold kSendLastBeforeClose (below) besides the Windows ones.
     virtual int send(SOCKET s, const char* buffer, int length, int flags) = 0;
     // A datagram longer than length fills the buffer and fails with WSAEMSGSIZE;
     // the rest of it is lost. A receive time-out fails with WSAETIMEDOUT.

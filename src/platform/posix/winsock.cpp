@@ -27,6 +27,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace posix_api {
@@ -225,7 +226,7 @@ public:
             const int on = 1;
             ::setsockopt(fd, posix_api::kSocketLevel, posix_api::kReuseAddress, &on, sizeof on);
         }
-        return static_cast<SOCKET>(fd);
+        return Track(fd);
     }
 
     int connect(SOCKET s, const sockaddr* name, int nameLength) override {
@@ -270,23 +271,31 @@ public:
         socklen_t peerLength = sizeof peer;
         int fd = -1;
         do {
-            fd = ::accept4(Descriptor(s), reinterpret_cast<::sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+            // The kernel copies the peer's address out only for a caller that wants it.
+            fd = address == nullptr ? ::accept4(Descriptor(s), nullptr, nullptr, SOCK_CLOEXEC)
+                                    : ::accept4(Descriptor(s), reinterpret_cast<::sockaddr*>(&peer), &peerLength,
+                                                SOCK_CLOEXEC);
         } while (fd < 0 && errno == EINTR);  // a Windows accept is not ended by a signal
         if (fd < 0) return FailSocket(WinsockErrorFromErrno(errno));
         if (address != nullptr) {
             FromSystemAddress(peer, *address);
             *addressLength = kSockaddrInLength;
         }
-        return static_cast<SOCKET>(fd);
+        return Track(fd);
     }
 
     int send(SOCKET s, const char* buffer, int length, int flags) override {
         if (!Started()) return Fail(WSANOTINITIALISED);
         if (length < 0) return Fail(WSAEFAULT);
+        const bool last = (flags & kSendLastBeforeClose) != 0;
+        const int systemFlags = MSG_NOSIGNAL | (last ? MSG_MORE : 0) | (flags & ~kSendLastBeforeClose);
         ssize_t sent = -1;
         do {
-            sent = ::send(Descriptor(s), buffer, static_cast<std::size_t>(length), MSG_NOSIGNAL | flags);
+            sent = ::send(Descriptor(s), buffer, static_cast<std::size_t>(length), systemFlags);
         } while (sent < 0 && errno == EINTR);
+        // The data and the end of the sending go out together, before the close: a close
+        // with unread data from the peer would reset the connection and drop what is held back.
+        if (last && sent >= 0) ::shutdown(Descriptor(s), SHUT_WR);
         if (sent < 0) return Fail(errno == EAGAIN ? WSAETIMEDOUT : WinsockErrorFromErrno(errno));
         return static_cast<int>(sent);
     }
@@ -347,9 +356,11 @@ public:
     int closesocket(SOCKET s) override {
         if (!Started()) return Fail(WSANOTINITIALISED);
         const int fd = Descriptor(s);
-        // A number that is no socket (a stale one, reused for a file since) is refused, never closed.
-        struct stat status {};
-        if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode)) return Fail(WSAENOTSOCK);
+        // A number that is no socket of this layer's (a stale one, reused for a file since) is refused, never closed.
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (sockets_.erase(fd) == 0) return Fail(WSAENOTSOCK);
+        }
         // Linux closes the descriptor even when close reports EINTR: never close it twice.
         if (::close(fd) != 0 && errno != EINTR) return Fail(WinsockErrorFromErrno(errno));
         return 0;
@@ -486,8 +497,16 @@ private:
     }
 
     const std::chrono::milliseconds connectTimeout_;
+    // The descriptor of a socket this layer made (socket, accept) and has not closed yet.
+    SOCKET Track(int fd) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        sockets_.insert(fd);
+        return static_cast<SOCKET>(fd);
+    }
+
     std::mutex mutex_;
     int startups_ = 0;
+    std::unordered_set<int> sockets_;  // the sockets this layer made and has not closed
 };
 
 }  // namespace

@@ -51,7 +51,7 @@ public:
         return ::accept(s, Native(address), addressLength);
     }
     int send(SOCKET s, const char* buffer, int length, int flags) override {
-        return ::send(s, buffer, length, flags);
+        return ::send(s, buffer, length, flags & ~kSendLastBeforeClose);
     }
     int recv(SOCKET s, char* buffer, int length, int flags) override { return ::recv(s, buffer, length, flags); }
     int recvfrom(SOCKET s, char* buffer, int length, int flags, sockaddr* from, int* fromLength) override {
