@@ -39,6 +39,18 @@ std::optional<Record> Parse(const std::optional<std::string>& content) {
     return record;
 }
 
+std::string PairText(std::uint32_t adjustment, bool disabled) {
+    return std::to_string(adjustment) + " " + (disabled ? "1" : "0");
+}
+
+bool ParsePair(const std::string& text, std::uint32_t& adjustment, bool& disabled) {
+    std::istringstream in(text);
+    int flag = 0;
+    if (!(in >> adjustment >> flag) || (flag != 0 && flag != 1)) return false;
+    disabled = flag == 1;
+    return true;
+}
+
 // A record that still speaks for a clock: of this boot, its process gone or not.
 bool IsOfThisBoot(const std::optional<Record>& record) { return record && IsCurrentBoot(record->boot); }
 
@@ -93,6 +105,39 @@ void AdjustmentRecord::ForgetAbandoned() {
         content.reset();  // put back, or of an earlier boot
         return true;
     });
+}
+
+bool WindowsAdjustmentRecord::Set(std::uint32_t adjustment, bool disabled, const Read& read, const Write& write) {
+    std::string startup;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!startup_) {
+            std::uint32_t current = 0;
+            bool currentDisabled = true;
+            if (!read(current, currentDisabled)) return false;
+            startup_ = PairText(current, currentDisabled);
+        }
+        startup = *startup_;
+    }
+    std::uint32_t startupAdjustment = 0;
+    bool startupDisabled = true;
+    ParsePair(startup, startupAdjustment, startupDisabled);
+    // While disabled the adjustment's value does not count.
+    const bool backAtStartup = disabled == startupDisabled && (disabled || adjustment == startupAdjustment);
+    if (!backAtStartup && !record_.Keep(startup)) return false;
+    if (!write(adjustment, disabled)) return false;
+    if (backAtStartup) record_.Release();
+    return true;
+}
+
+bool WindowsAdjustmentRecord::RestoreAbandoned(const Write& write, std::wstring& restored) {
+    const std::optional<std::string> text = record_.Abandoned();
+    std::uint32_t adjustment = 0;
+    bool disabled = true;
+    if (!text || !ParsePair(*text, adjustment, disabled) || !write(adjustment, disabled)) return false;
+    record_.ForgetAbandoned();
+    restored = L"adjustment " + std::to_wstring(adjustment) + (disabled ? L" (disabled)" : L"");
+    return true;
 }
 
 }  // namespace kairovel::platform

@@ -13,7 +13,9 @@
 // every change whole and one at a time (platform/sim/state_file.h).
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -42,6 +44,32 @@ private:
     SharedStateFile file_;
     std::mutex mutex_;
     bool kept_ = false;  // this process holds the record
+};
+
+// The record of a clock whose adjustment is the Windows pair (adjustment,
+// disabled): the simulated clock and Windows' own. The pair is recorded as it
+// was before this process first changed it, and the record goes when the
+// clock is set back to it.
+class WindowsAdjustmentRecord {
+public:
+    using Read = std::function<bool(std::uint32_t& adjustment, bool& disabled)>;
+    using Write = std::function<bool(std::uint32_t adjustment, bool disabled)>;
+
+    explicit WindowsAdjustmentRecord(std::filesystem::path file) : record_(std::move(file)) {}
+
+    // Sets the pair with write, the pair read() gives on record first;
+    // false (last error set) when either fails.
+    bool Set(std::uint32_t adjustment, bool disabled, const Read& read, const Write& write);
+    // Puts back with write what a run of this boot recorded and never put
+    // back; true when it did, with the pair in words.
+    bool RestoreAbandoned(const Write& write, std::wstring& restored);
+    // Drops a record whose process has ended, put back or not.
+    void ForgetAbandoned() { record_.ForgetAbandoned(); }
+
+private:
+    AdjustmentRecord record_;
+    std::mutex mutex_;
+    std::optional<std::string> startup_;  // the pair before this process's first change, as recorded
 };
 
 }  // namespace kairovel::platform

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
 #include "platform/calendar.h"
 #include "platform/last_error.h"
@@ -22,22 +21,6 @@ constexpr int kRefusedStateExitCode = 1;
 }  // namespace
 
 std::filesystem::path SimulatedClock::DefaultStateFile() { return StateRoot() / "simulated-clock.state"; }
-
-namespace {
-
-std::string AdjustmentText(std::uint32_t adjustment, bool disabled) {
-    return std::to_string(adjustment) + " " + (disabled ? "1" : "0");
-}
-
-bool ParseAdjustmentText(const std::string& text, std::uint32_t& adjustment, bool& disabled) {
-    std::istringstream in(text);
-    int flag = 0;
-    if (!(in >> adjustment >> flag) || (flag != 0 && flag != 1)) return false;
-    disabled = flag == 1;
-    return true;
-}
-
-}  // namespace
 
 SimulatedClock::SimulatedClock(std::filesystem::path stateFile)
     : file_(stateFile), record_(std::filesystem::path(stateFile).replace_extension(".startup")) {}
@@ -138,44 +121,25 @@ bool SimulatedClock::GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uin
 }
 
 bool SimulatedClock::SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) {
-    std::string startup;
-    {
-        const std::lock_guard<std::mutex> lock(startupMutex_);
-        if (!startup_) {
-            const std::int64_t now = MachineUtcCount();
-            SimulatedClockModel current(now);
-            if (!Load(now, current)) return false;
-            startup_ = AdjustmentText(current.adjustment(), current.disabled());
-        }
-        startup = *startup_;
-    }
-    std::uint32_t startupAdjustment = 0;
-    bool startupDisabled = true;
-    ParseAdjustmentText(startup, startupAdjustment, startupDisabled);
-    const bool backAtStartup = disabled == startupDisabled && (disabled || adjustment == startupAdjustment);
-    if (!backAtStartup && !record_.Keep(startup)) return false;
-    const bool set = Change([&](std::int64_t machineNow, SimulatedClockModel& model) {
-        model.SetAdjustment(machineNow, adjustment, disabled);
-        return true;
-    });
-    if (set && backAtStartup) record_.Release();
-    return set;
+    return record_.Set(
+        adjustment, disabled,
+        [this](std::uint32_t& current, bool& currentDisabled) {
+            std::uint32_t increment = 0;
+            return GetSystemTimeAdjustment(current, increment, currentDisabled);
+        },
+        [this](std::uint32_t value, bool valueDisabled) { return SetAdjustment(value, valueDisabled); });
 }
 
 bool SimulatedClock::RestoreAbandonedAdjustment(std::wstring& restored) {
-    const std::optional<std::string> text = record_.Abandoned();
-    std::uint32_t adjustment = 0;
-    bool disabled = true;
-    if (!text || !ParseAdjustmentText(*text, adjustment, disabled)) return false;
-    if (!Change([&](std::int64_t machineNow, SimulatedClockModel& model) {
-            model.SetAdjustment(machineNow, adjustment, disabled);
-            return true;
-        })) {
-        return false;
-    }
-    record_.ForgetAbandoned();
-    restored = L"adjustment " + std::to_wstring(adjustment) + (disabled ? L" (disabled)" : L"");
-    return true;
+    return record_.RestoreAbandoned(
+        [this](std::uint32_t value, bool valueDisabled) { return SetAdjustment(value, valueDisabled); }, restored);
+}
+
+bool SimulatedClock::SetAdjustment(std::uint32_t adjustment, bool disabled) {
+    return Change([&](std::int64_t machineNow, SimulatedClockModel& model) {
+        model.SetAdjustment(machineNow, adjustment, disabled);
+        return true;
+    });
 }
 
 bool SimulatedClock::QueryPerformanceCounter(std::int64_t& count) {

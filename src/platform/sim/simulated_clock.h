@@ -77,15 +77,15 @@ private:
     bool Load(std::int64_t machineNow, SimulatedClockModel& model) const;
     // The state for the calls that cannot fail; ends the process when there is none.
     SimulatedClockModel LoadOrEnd(std::int64_t machineNow) const;
+    // Sets the adjustment in the state, with no record.
+    bool SetAdjustment(std::uint32_t adjustment, bool disabled);
     // Changes the state under the file's lock, at the machine time of the change.
     bool Change(const std::function<bool(std::int64_t machineNow, SimulatedClockModel& model)>& change);
 
     SharedStateFile file_;
     std::mutex counterMutex_;
     DriftingCounter counter_;
-    AdjustmentRecord record_;
-    std::mutex startupMutex_;
-    std::optional<std::string> startup_;  // the adjustment before this process's first change, as recorded
+    WindowsAdjustmentRecord record_;
 };
 
 }  // namespace kairovel::platform

@@ -2,9 +2,6 @@
 // time, time adjustment and performance counter.
 #include <windows.h>
 
-#include <mutex>
-#include <optional>
-#include <sstream>
 #include <string>
 
 #include "platform/adjustment_record.h"
@@ -26,18 +23,6 @@ SYSTEMTIME Ours(const ::SYSTEMTIME& time) {
 
 // The interrupt period Windows reports when it cannot be read: 15.625 ms.
 constexpr std::uint32_t kUsualIncrement = 156'250;
-
-std::string AdjustmentText(std::uint32_t adjustment, bool disabled) {
-    return std::to_string(adjustment) + " " + (disabled ? "1" : "0");
-}
-
-bool ParseAdjustmentText(const std::string& text, std::uint32_t& adjustment, bool& disabled) {
-    std::istringstream in(text);
-    int flag = 0;
-    if (!(in >> adjustment >> flag) || (flag != 0 && flag != 1)) return false;
-    disabled = flag == 1;
-    return true;
-}
 
 // Runs change with the system-time privilege enabled in the process's token,
 // and leaves the privilege as it found it.
@@ -91,40 +76,22 @@ public:
     // The adjustment before this process's first change is on record until
     // it is set back (platform/adjustment_record.h).
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
-        std::string startup;
-        {
-            const std::lock_guard<std::mutex> lock(startupMutex_);
-            if (!startup_) {
-                std::uint32_t current = 0;
+        return record_.Set(
+            adjustment, disabled,
+            [this](std::uint32_t& current, bool& currentDisabled) {
                 std::uint32_t increment = 0;
-                bool currentDisabled = true;
-                if (!GetSystemTimeAdjustment(current, increment, currentDisabled)) return false;
-                startup_ = AdjustmentText(current, currentDisabled);
-            }
-            startup = *startup_;
-        }
-        std::uint32_t startupAdjustment = 0;
-        bool startupDisabled = true;
-        ParseAdjustmentText(startup, startupAdjustment, startupDisabled);
-        const bool backAtStartup = disabled == startupDisabled && (disabled || adjustment == startupAdjustment);
-        if (!backAtStartup && !record_.Keep(startup)) return false;
-        if (!::SetSystemTimeAdjustment(adjustment, disabled ? TRUE : FALSE)) return false;
-        if (backAtStartup) record_.Release();
-        return true;
+                return GetSystemTimeAdjustment(current, increment, currentDisabled);
+            },
+            SetNative);
     }
 
     bool RestoreAbandonedAdjustment(std::wstring& restored) override {
-        const std::optional<std::string> text = record_.Abandoned();
-        std::uint32_t adjustment = 0;
-        bool disabled = true;
-        if (!text || !ParseAdjustmentText(*text, adjustment, disabled)) return false;
         // The platform's own repair: the privilege is enabled for it alone.
-        const bool done = WithSystemTimePrivilege(
-            [&] { return ::SetSystemTimeAdjustment(adjustment, disabled ? TRUE : FALSE) != FALSE; });
-        if (!done) return false;
-        record_.ForgetAbandoned();
-        restored = L"adjustment " + std::to_wstring(adjustment) + (disabled ? L" (disabled)" : L"");
-        return true;
+        return record_.RestoreAbandoned(
+            [](std::uint32_t adjustment, bool disabled) {
+                return WithSystemTimePrivilege([&] { return SetNative(adjustment, disabled); });
+            },
+            restored);
     }
 
     std::uint32_t NominalTimeIncrement() override {
@@ -153,9 +120,11 @@ public:
     void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
 private:
-    AdjustmentRecord record_{StateRoot() / "system-clock.startup"};
-    std::mutex startupMutex_;
-    std::optional<std::string> startup_;  // the adjustment before this process's first change, as recorded
+    static bool SetNative(std::uint32_t adjustment, bool disabled) {
+        return ::SetSystemTimeAdjustment(adjustment, disabled ? TRUE : FALSE) != FALSE;
+    }
+
+    WindowsAdjustmentRecord record_{StateRoot() / "system-clock.startup"};
 };
 
 }  // namespace
