@@ -119,18 +119,9 @@ public:
     bool CloseServiceHandle(platform::SC_HANDLE handle) override {
         return handles_.erase(handle.value()) == 1 || Fail(platform::ERROR_INVALID_HANDLE);
     }
-    platform::SC_LOCK LockServiceDatabase(platform::SC_HANDLE) override {
-        if (locked_) {
-            Fail(platform::ERROR_SERVICE_DATABASE_LOCKED);
-            return platform::SC_LOCK{};
-        }
-        locked_ = true;
-        return platform::SC_LOCK{1};
-    }
-    bool UnlockServiceDatabase(platform::SC_LOCK) override {
-        locked_ = false;
-        return true;
-    }
+    // One process: the lock is always free.
+    platform::SC_LOCK LockServiceDatabase(platform::SC_HANDLE) override { return platform::SC_LOCK{1}; }
+    bool UnlockServiceDatabase(platform::SC_LOCK) override { return true; }
 
 private:
     struct Entry {
@@ -168,7 +159,6 @@ private:
     std::map<std::wstring, Entry> entries_;
     std::map<std::uintptr_t, std::wstring> handles_;
     std::uintptr_t next_ = 4;
-    bool locked_ = false;
     bool holdStarts_ = false;
 };
 

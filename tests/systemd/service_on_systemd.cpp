@@ -91,42 +91,21 @@ std::size_t Count(const std::string& text, const std::string& what) {
 bool AwaitJournal(const std::string& what, std::size_t times = 1) {
     return Eventually([&] { return Count(Journal(), what) >= times; }, 60s, 100ms);
 }
-// A line of /proc/<pid>/status ("CapBnd", "NoNewPrivs").
+// A field of /proc/<pid>/status ("CapBnd", "NoNewPrivs").
 std::string ProcessStatus(const std::string& pid, const std::string& field) {
-    std::ifstream in("/proc/" + pid + "/status");
-    for (std::string line; std::getline(in, line);) {
-        if (line.starts_with(field + ":")) return Trimmed(line.substr(line.find_first_not_of(" \t", field.size() + 1)));
-    }
-    return "(none)";
+    return Trimmed(Shell("awk '$1 == \"" + field + ":\" { print $2 }' /proc/" + pid + "/status"));
 }
-
-struct KernelRate {
-    long tick = 0;
-    long frequency = 0;
-    bool operator==(const KernelRate&) const = default;
-};
-std::ostream& operator<<(std::ostream& out, const KernelRate& rate) {
-    return out << "tick " << rate.tick << ", frequency " << rate.frequency;
-}
+// The kernel's tick and frequency; set and stepped by the kernel stage's clock agent.
+using KernelRate = std::pair<long, long>;
 KernelRate ReadRate() {
     timex state{};
     ::adjtimex(&state);
     return {state.tick, state.freq};
 }
-void SetRate(const KernelRate& rate) {
-    timex change{};
-    change.modes = ADJ_TICK | ADJ_FREQUENCY;
-    change.tick = rate.tick;
-    change.freq = rate.frequency;
-    ASSERT_GE(::adjtimex(&change), 0);
-}
-void StepClock(double milliseconds) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const long long nanoseconds = now.tv_sec * 1'000'000'000LL + now.tv_nsec + std::llround(milliseconds * 1e6);
-    now.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
-    now.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
-    ASSERT_EQ(::clock_settime(CLOCK_REALTIME, &now), 0);
+void ClockAgent(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {KAIROVEL_CLOCK_AGENT};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ASSERT_EQ(Command(argv).exitCode, 0);
 }
 // The guest's clock minus the peer's, as ntpdig measures it, in milliseconds.
 double OffsetFromPeer() {
@@ -264,8 +243,8 @@ TEST_F(ServiceOnSystemd, StartParametersReachTheServiceOnce) {
 // unit; and at the end the start-up tick and frequency are back exactly.
 TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundIt) {
     const KernelRate startup{10001, 3 * 65536};
-    ASSERT_NO_FATAL_FAILURE(SetRate(startup));
-    ASSERT_NO_FATAL_FAILURE(StepClock(100.5));
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"set-rate", "10001", std::to_string(3 * 65536)}));
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "100"}));
     ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
     ASSERT_TRUE(AwaitJournal("Corrected clock deviation of ")) << Journal();
     const double left = OffsetFromPeer();
@@ -275,7 +254,7 @@ TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundI
                 HasSubstr(": Corrected clock deviation of "));
 
     // The next pass has 50 ms to slew away, so that its slew changes the rate.
-    ASSERT_NO_FATAL_FAILURE(StepClock(50.5));
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "50"}));
     ASSERT_TRUE(AwaitJournal("Started adjusting", 2)) << Journal();
     EXPECT_NE(ReadRate(), startup);
     const std::string killed = MainPid();
@@ -293,7 +272,7 @@ TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundI
     EXPECT_TRUE(AwaitState("4  RUNNING"));
     EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
     EXPECT_EQ(ReadRate(), startup);
-    SetRate({10000, 0});
+    ClockAgent({"set-rate", "10000", "0"});
 }
 
 // Inside the sandbox everything the service reaches still works: an NT

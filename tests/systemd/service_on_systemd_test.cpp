@@ -15,6 +15,7 @@ using namespace std::chrono_literals;
 TEST(ServiceOnSystemd, EveryCaseInAGuest) {
     SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no"}, {}, 170});
     ASSERT_EQ(guest.Failure(), "");
+    EXPECT_EQ(guest.BootState(), "running") << guest.Journal();  // booted, with no unit failed
     const std::optional<int> exitCode = guest.WaitForCommand(160s);
     std::cout << guest.CommandOutput();
     EXPECT_EQ(exitCode, 0) << guest.Journal() << guest.Diagnostics();

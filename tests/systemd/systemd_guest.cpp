@@ -15,7 +15,6 @@ constexpr int kGuestMemoryMegabytes = 256;
 constexpr auto kBootBound = 60s;
 constexpr char kSystemdRoot[] = KAIROVEL_SYSTEMD_ROOT;
 // Where libsystemd-shared and libsystemd-core lie in the tree (amd64, as linux.uml is).
-constexpr char kPrivateLibraries[] = "usr/lib/x86_64-linux-gnu/systemd";
 
 }  // namespace
 
@@ -85,11 +84,6 @@ std::string SystemdGuest::Diagnostics() const {
     if (!journal.empty()) text += "\nguest journal:\n" + journal;
     if (link_) text += "\nchronyd:\n" + link_->ChronyOutput();
     return text;
-}
-
-std::vector<std::string> UnpackedSystemdProgram(const std::string& name) {
-    const std::filesystem::path root(kSystemdRoot);
-    return {"env", "LD_LIBRARY_PATH=" + (root / kPrivateLibraries).string(), (root / "usr/bin" / name).string()};
 }
 
 }  // namespace kairovel::testing

@@ -80,10 +80,4 @@ private:
     double bootSeconds_ = 0;
 };
 
-// The start of a command line that runs a program of the unpacked systemd on
-// the host, without a guest: {"env", "LD_LIBRARY_PATH=<its private
-// libraries>", "<root>/usr/bin/<name>"}. For programs that read files alone,
-// such as `systemd-analyze security --offline=yes UNIT-FILE`.
-std::vector<std::string> UnpackedSystemdProgram(const std::string& name);
-
 }  // namespace kairovel::testing
