@@ -39,7 +39,6 @@ SystemdGuest::SystemdGuest(const SystemdCommand& command) {
                             << "COMMAND=" << ShellQuoted(ShellQuotedWords(command.argv)) << "\n"
                             << "TIME_LIMIT=" << command.timeLimitSeconds << "\n";
 
-    const std::int64_t start = HostNanoseconds();
     guest_ = std::make_unique<UmlGuest>(
         KAIROVEL_SYSTEMD_GUEST_INIT,
         std::vector<std::string>{HostLink::GuestKernelArgument(), "KAIROVEL_GUEST_CASE=" + caseFile.string(),
@@ -51,7 +50,6 @@ SystemdGuest::SystemdGuest(const SystemdCommand& command) {
         failure_ = "the command did not start:\n" + Diagnostics();
         return;
     }
-    bootSeconds_ = static_cast<double>(started->host - start) / 1e9;
     for (const GuestMarker& marker : guest_->Markers()) {
         if (marker.text.rfind("booted ", 0) == 0) bootState_ = marker.text.substr(sizeof "booted " - 1);
     }

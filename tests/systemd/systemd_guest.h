@@ -14,8 +14,8 @@
 // The calling process must be in a private network namespace of its own
 // (support/private_network.h): the guest's eth0 is 169.254.0.2 on a tap link
 // to the host, 169.254.0.1, where chronyd serves NTP on the host's clock
-// (kernel/host_link.h). The host reads the guest's clocks through the serial
-// line of the clock agent, a unit of the guest (guest().ReadClock()).
+// (kernel/host_link.h). The clock agent, a unit of the guest on its serial
+// line, is how the host ends the guest.
 #pragma once
 
 #include <chrono>
@@ -51,13 +51,10 @@ public:
 
     // Empty once the command has started; otherwise what went wrong.
     const std::string& Failure() const { return failure_; }
-    UmlGuest& guest() { return *guest_; }
 
     // What `systemctl is-system-running --wait` said when the boot had
     // finished, just before the command started: "running", "degraded", ...
     const std::string& BootState() const { return bootState_; }
-    // Seconds from the guest's start to the command's, on the host's clock.
-    double BootSeconds() const { return bootSeconds_; }
 
     // Waits for the command to end: its exit code (128 + the signal that
     // ended it), or empty when it did not end within bound.
@@ -77,7 +74,6 @@ private:
     std::unique_ptr<UmlGuest> guest_;
     std::string failure_;
     std::string bootState_;
-    double bootSeconds_ = 0;
 };
 
 }  // namespace kairovel::testing
