@@ -15,10 +15,8 @@
 // changes, because every new one costs a little memory that Samba never gives
 // back. The library is never closed: its context lives as long as the process.
 #include <dlfcn.h>
-#include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -31,7 +29,6 @@
 #include "platform/posix/ascii_case.h"
 #include "platform/posix/dynamic_library.h"
 #include "platform/posix/errors.h"
-#include "platform/posix/problem_report.h"
 #include "platform/posix/samba_netapi.h"
 #include "platform/posix/settings.h"
 #include "platform/posix/state_folder.h"
@@ -98,15 +95,9 @@ std::string_view Trimmed(std::string_view text) {
 NET_API_STATUS ReadAccount(const std::filesystem::path& file, Account& account) {
     // A password file that another user may read, or change, is no secret.
     std::string problem;
-    if (const std::uint32_t status = CheckTrustedPath(file, "the account file", problem); status != ERROR_SUCCESS) {
+    if (const std::uint32_t status = CheckTrustedPath(file, "the account file", problem, true);
+        status != ERROR_SUCCESS) {
         return status;
-    }
-    struct stat status {};
-    if (::stat(file.c_str(), &status) == 0 && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
-        ReportProblem(file.string() + " is refused as the account file: others may read it (mode " + mode + ")");
-        return ERROR_ACCESS_DENIED;
     }
     errno = 0;
     std::ifstream in(file);

@@ -115,7 +115,7 @@ std::uint32_t OpenStateFolder(const fs::path& folder, bool create, fs::path& res
     }
 }
 
-std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std::string& problem) {
+std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std::string& problem, bool secret) {
     problem.clear();
     std::error_code error;
     const fs::path absolute = fs::absolute(path, error);
@@ -130,6 +130,9 @@ std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std
         if (!OwnerIsTrusted(status.st_uid)) return Refuse(absolute, UntrustedOwner(status.st_uid), problem, use);
         if ((status.st_mode & kWritableByOthers) != 0) {
             return Refuse(absolute, OthersMayWrite(status.st_mode), problem, use);
+        }
+        if (secret && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+            return Refuse(absolute, "others may read it (mode " + ModeText(status.st_mode) + ")", problem, use);
         }
     }
     const fs::path folder = fs::canonical(absolute.parent_path(), error);

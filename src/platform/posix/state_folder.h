@@ -50,8 +50,9 @@ int OpenStateFile(const std::filesystem::path& file, int flags, mode_t mode, std
 // folder above it (links followed) is theirs and writable by no one else,
 // unless it has the sticky bit, as /tmp has. ERROR_SUCCESS, or
 // ERROR_ACCESS_DENIED with problem "<path> is refused as <use>: <why>", also
-// said on standard error.
-std::uint32_t CheckTrustedPath(const std::filesystem::path& path, const std::string& use, std::string& problem);
+// said on standard error. A secret file others may read is refused too.
+std::uint32_t CheckTrustedPath(const std::filesystem::path& path, const std::string& use, std::string& problem,
+                               bool secret = false);
 
 // Creates a new file beside file, named file + ".tmp." + six characters no
 // one can foretell, exclusively and with mode; its name goes to created.

@@ -116,18 +116,13 @@ std::optional<ServiceUnit> ReadUnit(const std::filesystem::path& file) {
 std::uint32_t WriteNewFile(const std::filesystem::path& file, const std::string& text) {
     const Descriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kUnitFileMode));
     if (!out.valid()) return errno == EEXIST ? ERROR_SERVICE_EXISTS : WindowsErrorFromErrno(errno);
-    std::string_view left = text;
-    while (!left.empty()) {
-        const ssize_t n = ::write(out.get(), left.data(), left.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || ::fchmod(out.get(), kUnitFileMode) != 0) {
-            const std::uint32_t code = WindowsErrorFromErrno(errno);
-            ::unlink(file.c_str());
-            return code;
-        }
-        left.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return ERROR_SUCCESS;
+    // The mode whatever the umask.
+    const bool modeSet = ::fchmod(out.get(), kUnitFileMode) == 0;
+    if (!modeSet) SetLastError(WindowsErrorFromErrno(errno));
+    if (modeSet && WriteAll(out.get(), text)) return ERROR_SUCCESS;
+    const std::uint32_t code = GetLastError();
+    ::unlink(file.c_str());
+    return code;
 }
 
 // systemd runs the program as root: one that another user could replace

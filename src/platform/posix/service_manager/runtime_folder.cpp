@@ -27,16 +27,6 @@ bool FailWithErrno(int error) {
     return false;
 }
 
-bool WriteAll(int descriptor, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(descriptor, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return FailWithErrno(errno);
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // The record's text: one "name value" line each.
 std::string FormatRecord(const RunRecord& record) {
     const SERVICE_STATUS& s = record.status;
@@ -82,6 +72,16 @@ bool ParseRecord(std::string_view text, RunRecord& record) {
 }
 
 }  // namespace
+
+bool WriteAll(int descriptor, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(descriptor, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return FailWithErrno(errno);
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
 
 bool RuntimeFolder::Prepare() const {
     if (::mkdir(path_.c_str(), kFolderMode) != 0 && errno != EEXIST) return FailWithErrno(errno);

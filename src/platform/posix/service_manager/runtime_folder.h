@@ -67,6 +67,8 @@ private:
     int descriptor_;
 };
 
+// Writes the whole text; false with the last error set.
+bool WriteAll(int descriptor, std::string_view text);
 // Replaces the file's content whole, with that mode; false with the last error set.
 bool ReplaceFile(const std::filesystem::path& file, std::string_view content, unsigned mode);
 // The file's content, or nullopt when it does not exist; false with the last error set.
