@@ -51,6 +51,14 @@ bool ServiceStillRuns(std::wstring& state) {
     return state != ServiceStateText(platform::SERVICE_STOPPED);
 }
 
+// 0 when the control manager opens with all access, else its error code:
+// the caller may not change services, or there is no manager to ask.
+std::uint32_t ManagerOpenError() {
+    const platform::ScopedServiceHandle manager(
+        platform::ServiceManager().OpenSCManagerW(nullptr, nullptr, platform::SC_MANAGER_ALL_ACCESS));
+    return manager ? 0 : platform::GetLastError();
+}
+
 // Own process, interactive when the service logs to the console.
 std::uint32_t ServiceType() {
     const bool console = EqualsIgnoringCase(TheConfiguration().LogDevice, L"Console");
@@ -102,10 +110,16 @@ void RemoveInstallation(std::uint32_t flags) {
         ManageService(flags);
         managed = true;
     });
-    std::wstring state;
-    if (!managed && ServiceStillRuns(state)) {
-        RaiseError(L"Service not %s: %s", (flags & ScmDelete) != 0 ? L"removed" : L"reinstalled", state);
+    const wchar_t* what = (flags & ScmDelete) != 0 ? L"removed" : L"reinstalled";
+    // A manager that cannot be opened said nothing of the service: what it
+    // runs with stays, and the caller learns that nothing was done.
+    if (!managed) {
+        if (const std::uint32_t error = ManagerOpenError(); error != 0) {
+            RaiseError(L"Service not %s: OpenSCManager failed (0x%02x)", what, error);
+        }
     }
+    std::wstring state;
+    if (!managed && ServiceStillRuns(state)) RaiseError(L"Service not %s: %s", what, state);
     LoggingErrors([] { SetInstalled(0); });
     LoggingErrors([] { DeleteParameters(); });
 }

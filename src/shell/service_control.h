@@ -27,7 +27,9 @@ void ManageService(std::uint32_t flags, bool* created = nullptr);
 // logged and the next step run. When the stop failed and the service still
 // runs, the parameters stay and "Service not removed: <its state>" (or "not
 // reinstalled", without ScmDelete) is raised: a service that runs on must
-// keep what it runs with.
+// keep what it runs with. So they do when the control manager cannot be
+// opened at all (a caller who is not an administrator, no manager), with
+// "Service not removed: OpenSCManager failed (0x..)".
 void RemoveInstallation(std::uint32_t flags);
 
 // Holds the control manager's database lock while it lives, so that an

@@ -164,7 +164,10 @@ public:
         if (database != nullptr && !EqualsIgnoringAsciiCase(database, kActiveDatabase)) {
             return FailHandle(ERROR_INVALID_PARAMETER);
         }
-        if (!IsAdministrator() && (access & ~kUserManagerRights) != 0) return FailHandle(ERROR_ACCESS_DENIED);
+        if (!IsAdministrator() && (access & ~kUserManagerRights) != 0) {
+            ReportProblem("only root may install, remove, start or control the service (a user may query its state)");
+            return FailHandle(ERROR_ACCESS_DENIED);
+        }
         auto bus = std::make_shared<SystemdBus>();
         if (const std::uint32_t status = bus->Connect(); status != ERROR_SUCCESS) {
             if (status == RPC_S_SERVER_UNAVAILABLE) {

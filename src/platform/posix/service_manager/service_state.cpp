@@ -19,7 +19,12 @@ SERVICE_STATUS EffectiveStatus(const UnitState& unit, const std::optional<RunRec
     const bool running = unit.IsActive() && unit.subState != "auto-restart";
     if (running) {
         const bool reported = record && unit.mainPid != 0 && record->pid == unit.mainPid;
-        if (reported && record->status.dwCurrentState != SERVICE_STOPPED) status = record->status;
+        if (reported) status = record->status;
+        // It has said it stopped, and its process is ending: stopping until systemd sees it gone.
+        if (reported && status.dwCurrentState == SERVICE_STOPPED) {
+            status.dwCurrentState = SERVICE_STOP_PENDING;
+            status.dwControlsAccepted = 0;
+        }
         if (!reported) {
             status.dwCurrentState = SERVICE_START_PENDING;
             status.dwWaitHint = kStartWaitHintMilliseconds;
