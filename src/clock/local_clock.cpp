@@ -6,6 +6,7 @@
 #include "config/configuration.h"
 #include "log/logger.h"
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/process.h"
 #include "timebase/numeric.h"
@@ -147,6 +148,13 @@ void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
     bool currentDisabled = false;
     std::uint32_t current = 0;
     ReadPlatformAdjustment(currentDisabled, current);
+    // While no change of this program is in force, what is in force now is
+    // what a restore puts back: another run may have changed the clock since
+    // this one started, and put it back.
+    if (!state_.AdjustmentChanged) {
+        state_.StartupDisabled = currentDisabled;
+        state_.StartupAdjustment = current;
+    }
     if (currentDisabled == disabled && current == adjustment) return;
     if (!platform::Clock().SetSystemTimeAdjustment(adjustment, disabled)) {
         RaiseError(L"Error %d from SetSystemTimeAdjustment", platform::GetLastError());
@@ -220,8 +228,9 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
             // The deviation of the last free run over its length is the
             // clock's own rate error; half of it comes out of the base. A
             // clock stepped back past the end of the last correction has no
-            // free run to measure: no estimate this pass.
-            if (freeRunDuration > 0) {
+            // free run to measure, and a short one measures mostly the
+            // millisecond resolution of the deviation: no estimate this pass.
+            if (freeRunDuration >= kShortestEstimatingFreeRunSeconds) {
                 slope = SlopePerMille(d, freeRunDuration);
                 base = TruncatedMagnitudeBelow(slope, kResetSlopePerMille)
                            ? AdjustedIncrement(0.5 * slope, state_.ClockAdjust)
@@ -232,6 +241,7 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
             word = StateWord(disabledBefore);
             break;
     }
+    base = WithinDriftLimit(base);
     state_.LastAdjustTime.Assign(TimeValue());
     Log(CurrentLogger(), LevelTrace,
         L"Completed time adjust. Adjustment is now %s. Clock adjust = %.3f to correct deviation slope of %.4f. "
@@ -259,6 +269,13 @@ void LocalClock::ReportAbandonedAdjustment() {
     }
 }
 
+void LocalClock::RefuseWhileAnotherAdjusts() {
+    const std::string holder = platform::Clock().AnotherAdjuster();
+    if (holder.empty()) return;
+    RaiseError(L"The clock is being adjusted by another run (%s), and only one may change it at a time. Time not changed.",
+               platform::AnsiToWide(holder));
+}
+
 void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
     state_.store = &store;
     double stored = 0.0;
@@ -267,12 +284,10 @@ void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
     } catch (...) {
         return;  // nothing stored (yet): the base comes from the platform at the first Adjust
     }
-    // The difference from the start-up adjustment, in per mille.
-    const double startup = state_.StartupAdjustment;
-    const double difference = (startup - stored) * 1000.0 / startup;
-    if (TruncatedMagnitudeBelow(difference + 0.5, kPlausibleStoredPerMille)) {
+    if (std::fabs(PpmFromStartup(stored)) <= kLargestDriftCompensationPpm) {  // false for NaN
         state_.ClockAdjust = stored;
-        SetAdjustment(false, RoundToUnsigned(stored));
+        // Another run adjusting the clock keeps it: the first pass sets the base.
+        if (platform::Clock().AnotherAdjuster().empty()) SetAdjustment(false, RoundToUnsigned(stored));
         Log(CurrentLogger(), LevelTrace, L"Using stored adjustment of %.3f", stored);
     } else {
         Log(CurrentLogger(), LevelTrace, L"Discarding stored adjustment of %.3f", stored);
@@ -297,6 +312,20 @@ void LocalClock::RestoreLocked() {
     state_.AdjustmentChanged = false;
     Log(CurrentLogger(), LevelTrace, L"Adjustment restored to %d (%d)", state_.StartupAdjustment,
         state_.StartupDisabled ? 1 : 0);
+}
+
+double LocalClock::PpmFromStartup(double base) const {
+    const double startup = state_.StartupAdjustment;
+    return (base - startup) * 1e6 / startup;
+}
+
+double LocalClock::WithinDriftLimit(double base) const {
+    const double ppm = PpmFromStartup(base);
+    if (!(std::fabs(ppm) > kLargestDriftCompensationPpm)) return base;
+    const double limited = std::copysign(kLargestDriftCompensationPpm, ppm);
+    Log(CurrentLogger(), LevelTrace,
+        L"A drift compensation of %.1f ppm is more than any clock needs; limited to %.1f ppm.", ppm, limited);
+    return state_.StartupAdjustment * (1.0 + limited * 1e-6);
 }
 
 double LocalClock::BaseAdjustment() {

@@ -9,7 +9,11 @@
 // the deviation that built up during the previous free run gives the clock's
 // own rate error, half of which is taken out of the base adjustment for the
 // next free run. A base that stays stable is persisted in an AdjustmentStore
-// and reused at the next start when it is plausible.
+// and reused at the next start when it is plausible. Only a free run long
+// enough for the millisecond resolution of a deviation to be a few ppm gives
+// an estimate, and the base never strays more than 500 ppm from the start-up
+// adjustment, so that noise at a short period cannot build up into a rate
+// error.
 //
 // The discipline's state is one LocalClockState. The program keeps one for
 // the whole process, shared by every LocalClock made without a state of its
@@ -59,8 +63,13 @@ public:
     static constexpr int kStableSlopePerMille = 4;
     // The base is persisted after more than this many stable corrections in a row.
     static constexpr std::uint32_t kStableCorrectionsBeforePersisting = 5;
-    // A stored base more than about this many per mille from the start-up adjustment is discarded.
-    static constexpr int kPlausibleStoredPerMille = 4;
+    // The base between corrections stays within this many ppm of the
+    // start-up adjustment, and a stored base beyond it is discarded: more
+    // than any real oscillator needs (the Linux kernel's frequency range).
+    static constexpr double kLargestDriftCompensationPpm = 500.0;
+    // A free run shorter than this gives no drift estimate: a millisecond of
+    // measurement noise over it would be more than a few ppm of rate.
+    static constexpr std::int32_t kShortestEstimatingFreeRunSeconds = 300;
     // Sleeps longer than this give the process's memory back first.
     static constexpr std::uint32_t kReleaseMemoryAfterSeconds = 60;
 
@@ -90,6 +99,10 @@ public:
     void RestoreForExit();
     // Logs what the start put back of a run that ended without its restore, once.
     void ReportAbandonedAdjustment();
+    // Raises "The clock is being adjusted by another run (process N ...)"
+    // while another running process holds the platform's adjustment: one run
+    // at a time changes the clock.
+    void RefuseWhileAnotherAdjusts();
     // Remembers the store for persisting and takes over its value when plausible.
     virtual void UseStoredAdjustment(AdjustmentStore& store);
     // The platform's time adjustment.
@@ -112,6 +125,10 @@ public:
 private:
     // The base adjustment, or the platform's adjustment while the base is not set yet.
     double BaseAdjustment();
+    // The base held within kLargestDriftCompensationPpm of the start-up adjustment.
+    double WithinDriftLimit(double base) const;
+    // How far a base lies from the start-up adjustment, in ppm.
+    double PpmFromStartup(double base) const;
     void ReadPlatformAdjustment(bool& disabled, std::uint32_t& adjustment);
     void SetAdjustmentLocked(bool disabled, std::uint32_t adjustment);
     void RestoreLocked();

@@ -2,7 +2,9 @@
 
 #include <sstream>
 
+#include "platform/last_error.h"
 #include "platform/run_identity.h"
+#include "platform/win_types.h"
 
 namespace kairovel::platform {
 namespace {
@@ -74,7 +76,21 @@ bool AdjustmentRecord::Keep(const std::string& values) {
         return true;
     });
     kept_ = written && ours;
-    return written;
+    if (written && !ours) SetLastError(ERROR_BUSY);  // another run adjusts the clock
+    return kept_;
+}
+
+bool AdjustmentRecord::Held() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return kept_;
+}
+
+std::string AdjustmentRecord::OtherHolder() const {
+    std::optional<std::string> content;
+    if (!file_.Read(content)) return {};
+    const std::optional<Record> held = Parse(content);
+    if (!IsOfThisBoot(held) || held->process == ProcessIdentity() || !IsRunningProcess(held->process)) return {};
+    return ProcessDescription(held->process);
 }
 
 void AdjustmentRecord::Release() {
@@ -111,7 +127,9 @@ bool WindowsAdjustmentRecord::Set(std::uint32_t adjustment, bool disabled, const
     std::string startup;
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (!startup_) {
+        // While this process's change is not in force the pair is read anew:
+        // another run may have changed the clock and put it back since.
+        if (!startup_ || !record_.Held()) {
             std::uint32_t current = 0;
             bool currentDisabled = true;
             if (!read(current, currentDisabled)) return false;

@@ -7,10 +7,11 @@
 // The record holds the boot it belongs to (the clock of a new boot starts
 // afresh, so an older record is dropped), the process that made it, and the
 // clock backend's own text of the values. While that process runs its
-// record is left alone: a second run at the same time neither takes it nor
-// replaces it, and its own change needs no record of its own, since the
-// record already holds the values from before both. The state file makes
-// every change whole and one at a time (platform/sim/state_file.h).
+// record is left alone, and it holds the adjustment: a second run at the same
+// time may not change the clock's adjustment until that process has put it
+// back, so that whatever order two runs end in, the clock ends at the values
+// the first one found. The state file makes every change whole and one at a
+// time (platform/sim/state_file.h).
 #pragma once
 
 #include <cstdint>
@@ -29,10 +30,15 @@ public:
     explicit AdjustmentRecord(std::filesystem::path file) : file_(std::move(file)) {}
 
     // Records values before a change of the adjustment; true at once when
-    // this process or another running one holds the record already. False
-    // with the last error set when it cannot be written: the change must not
-    // be made then.
+    // this process holds the record already. False with the last error set
+    // when the change must not be made: ERROR_BUSY while another running
+    // process holds the record, the file's error when it cannot be written.
     bool Keep(const std::string& values);
+    // Whether this process holds the record (has changed the adjustment and
+    // not put it back).
+    bool Held();
+    // Another running process that holds the record, in words; empty when none.
+    std::string OtherHolder() const;
     // The adjustment is back at the values this process recorded: the record goes.
     void Release();
     // The values a process of this boot recorded and never put back, now that it has ended.
@@ -65,11 +71,13 @@ public:
     bool RestoreAbandoned(const Write& write, std::wstring& restored);
     // Drops a record whose process has ended, put back or not.
     void ForgetAbandoned() { record_.ForgetAbandoned(); }
+    // Another running process that holds the adjustment, in words; empty when none.
+    std::string OtherHolder() const { return record_.OtherHolder(); }
 
 private:
     AdjustmentRecord record_;
     std::mutex mutex_;
-    std::optional<std::string> startup_;  // the pair before this process's first change, as recorded
+    std::optional<std::string> startup_;  // the pair before this process's change in force, as recorded
 };
 
 }  // namespace kairovel::platform

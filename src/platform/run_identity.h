@@ -20,5 +20,8 @@ bool IsCurrentBoot(const std::string& identity);
 std::string ProcessIdentity();
 // Whether the process a ProcessIdentity() names still runs.
 bool IsRunningProcess(const std::string& identity);
+// The process a ProcessIdentity() names, in words for a message: "process
+// 1234", with its command's name where the system tells it.
+std::string ProcessDescription(const std::string& identity);
 
 }  // namespace kairovel::platform

@@ -17,6 +17,10 @@ using platform::Winsock;
 constexpr std::uint32_t kRequestHeader = 0x0B000000;
 
 constexpr std::uint32_t kLeapAlarm = 3;  // the server's clock is not synchronised
+constexpr std::uint32_t kServerMode = 4;     // a reply to a client's request
+constexpr std::uint32_t kBroadcastMode = 5;  // a server's broadcast
+// Stratum 16 says the server is unsynchronised; above it the values are reserved (RFC 5905, 7.3).
+constexpr std::uint32_t kUnsynchronisedStratum = 16;
 
 // Datagrams are read whole: a reply longer than the message (NTP extension
 // fields, a MAC) is taken for its first 48 bytes and the rest is let go. 64 KiB
@@ -85,11 +89,19 @@ bool NtpReplyAnswers(const NtpMessage& reply, std::uint64_t requestStamp) {
     return originIsOurRequest;
 }
 
+bool NtpMessageIsFromServer(const NtpMessage& message, bool broadcast) {
+    // A client's request (mode 3), a peer's or a control message is no
+    // server's time: a reply is mode 4, a broadcast mode 5 (RFC 5905, 7.3).
+    const bool sentByServer = message.Mode() == (broadcast ? kBroadcastMode : kServerMode);
+    return sentByServer;
+}
+
 bool NtpMessageIsUsable(const NtpMessage& message) {
     // A server that raises the alarm does not know the time itself.
     const bool serverIsSynchronised = message.LeapIndicator() != kLeapAlarm;
-    // Stratum 0 is unspecified or a kiss-o'-death: no time to take.
-    const bool stratumIsKnown = message.Stratum() != 0;
+    // Stratum 0 is unspecified or a kiss-o'-death, 16 an unsynchronised
+    // server: no time to take.
+    const bool stratumIsKnown = message.Stratum() != 0 && message.Stratum() < kUnsynchronisedStratum;
     // A transmit time of 0 means the server has not set one.
     const bool transmitTimeIsSet = message.TransmitSeconds() != 0;
     return serverIsSynchronised && stratumIsKnown && transmitTimeIsSet;
@@ -180,6 +192,9 @@ NtpMessage NtpTimeSource::ReceiveMessage(bool broadcast, std::uint64_t requestSt
         } else if (!broadcast && !NtpReplyAnswers(message, requestStamp)) {
             Log(CurrentLogger(), LevelTrace, L"Ignored an NTP message from %s that does not answer this request.",
                 SenderName(broadcast, sender));
+        } else if (!NtpMessageIsFromServer(message, broadcast)) {
+            Log(CurrentLogger(), LevelTrace, L"Ignored an NTP message from %s in mode %s: no server sent it.",
+                SenderName(broadcast, sender), kModeWords[message.Mode()]);
         } else {
             return message;
         }

@@ -66,7 +66,10 @@ std::uint64_t NewNtpRequestStamp();
 // Whether a unicast reply answers the request that carried requestStamp.
 bool NtpReplyAnswers(const NtpMessage& reply, std::uint64_t requestStamp);
 
-// Whether a received message may be used: the server is synchronised and says what time it is.
+// Whether a message is a server's: a reply (mode 4) in unicast, a broadcast (mode 5) in broadcast mode.
+bool NtpMessageIsFromServer(const NtpMessage& message, bool broadcast);
+// Whether a received message may be used: the server is synchronised
+// (stratum 1 to 15, no alarm) and says what time it is.
 bool NtpMessageIsUsable(const NtpMessage& message);
 // Logs, at the error level, what the header of a refused message says.
 void ReportNtpHeader(const NtpMessage& message);

@@ -94,6 +94,8 @@ void SynchronizeOnce(std::wstring& result) { SynchronizeOnce(result, TheLocalClo
 
 void SynchronizeOnce(std::wstring& result, LocalClock& clock) {
     platform::Process().SetProcessWorkingSetSize(0, 0);
+    // One run at a time changes the clock: a pass beside another's asks no source.
+    clock.RefuseWhileAnotherAdjusts();
     ApplySourceDefaults();
     LoadActiveSources();
     AcquireAll();
@@ -111,6 +113,7 @@ void SynchronizeOnce(std::wstring& result, LocalClock& clock) {
     }
 
     const std::uint32_t window = CorrectionWindowSeconds(configuration.Period);
+    clock.RefuseWhileAnotherAdjusts();  // it may have begun while the sources were asked
     if (configuration.TimeAdjust != 0 && SlewIsPossible(clock, deviation, window)) {
         if (configuration.ImmediateFlag != 0 && LogsToConsole(configuration.LogDevice)) {
             Log(CurrentLogger(), LevelInfo, L"Clock will be adjusted over approx. %d seconds...", window);

@@ -70,12 +70,12 @@ TEST_F(RegistryAdjustmentStoreTest, TheLocalClockTakesOverAPlausibleStoredValueO
     {
         LocalClockState state;
         LocalClock local(state);
-        store_.Persist(100400.0);
+        store_.Persist(100040.0);
         local.UseStoredAdjustment(store_);
-        EXPECT_DOUBLE_EQ(state.ClockAdjust, 100400.0);
-        EXPECT_EQ(clock.AdjustmentChanges().back().adjustment, 100400u);
+        EXPECT_DOUBLE_EQ(state.ClockAdjust, 100040.0);
+        EXPECT_EQ(clock.AdjustmentChanges().back().adjustment, 100040u);
     }
-    for (const wchar_t* text : {L"100460.000", L"not a number"}) {
+    for (const wchar_t* text : {L"100060.000", L"not a number"}) {
         LocalClockState state;
         LocalClock local(state);
         WriteStringValue(L"LastAdjustmentValue", text);

@@ -396,5 +396,22 @@ TEST_F(SlewingRun, TheRunAfterAKillPutsTheAdjustmentBack) {
     EXPECT_THAT(Kairovel({"/status"}).standardOutput, ::testing::Not(HasSubstr("Put back")));
 }
 
+// One run at a time changes the clock: a second one beside a slew refuses,
+// naming the process that holds the adjustment, and changes nothing; the
+// clock ends with the adjustment the first run found.
+TEST_F(SlewingRun, ASecondRunBesideASlewRefusesAndChangesNothing) {
+    ASSERT_TRUE(chrony_.Ready()) << chrony_.Output();
+    const auto program = StartSlew();
+    const double slewing = Shown("adjustment");
+    const ProcessResult second = Kairovel({"/immediate", "/ntp_machine=127.0.0.1", "/adjust=no"});
+    EXPECT_THAT(second.standardOutput,
+                HasSubstr("The clock is being adjusted by another run (process " + std::to_string(program->pid()) +
+                          " (kairovel)), and only one may change it at a time. Time not changed.\n"));
+    EXPECT_EQ(Shown("adjustment"), slewing);
+    EXPECT_GT(TrueError(), 1000);  // not stepped
+    EXPECT_EQ(EndWith(*program, SIGINT), 128 + SIGINT);
+    ExpectAdjustmentAsBefore();
+}
+
 }  // namespace
 }  // namespace kairovel::testing

@@ -2,7 +2,11 @@
 // folder others may write to or own, and links planted where a state file goes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -172,6 +176,46 @@ TEST_F(StateFolderTest, TrustedFoldersAreUsedThroughLinksAndMadeWhenMissing) {
     }
     EXPECT_EQ(kairovel::testing::WaitForChild(child), 0);
     EXPECT_THAT(FolderProblem(own), HasSubstr("its owner (uid 65534) is neither root nor the caller"));
+}
+
+// A user who watches the state folder and opens the registry the moment it
+// appears could hold SQLite's locks and block every installation: the
+// database is root's alone from its first instant.
+TEST_F(StateFolderTest, NoUserCanOpenTheRegistryAsItIsMade) {
+    fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    const fs::path database = root_ / "registry.sqlite";
+    int opened = 0;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        fs::remove(database);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t watcher = ::fork();
+        ASSERT_GE(watcher, 0);
+        if (watcher == 0) {
+            // As nobody: wait for the file to be made, then try to open it until it has been made for a while.
+            if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+            const int events = ::inotify_init1(IN_CLOEXEC);
+            if (events < 0 || ::inotify_add_watch(events, root_.path().c_str(), IN_CREATE) < 0) ::_exit(3);
+            [[maybe_unused]] const ssize_t told = ::write(ready[1], "r", 1);
+            char buffer[4096];
+            if (::read(events, buffer, sizeof buffer) <= 0) ::_exit(3);
+            for (int tries = 0; tries < 20000; ++tries) {
+                if (::open(database.c_str(), O_RDONLY | O_CLOEXEC) >= 0) ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        ASSERT_EQ(CreateParameterKey(), ERROR_SUCCESS);
+        int status = 0;
+        ASSERT_EQ(::waitpid(watcher, &status, 0), watcher);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 3);
+        opened += WEXITSTATUS(status);
+    }
+    EXPECT_EQ(opened, 0);
 }
 
 }  // namespace

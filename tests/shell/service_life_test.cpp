@@ -169,7 +169,7 @@ protected:
         TheConfiguration().AtTime = StartTime{25, 0, 0};
         WriteParameters();
         SetInstalled(1);
-        WriteStringValue(L"LastAdjustmentValue", L"100100.000");
+        WriteStringValue(L"LastAdjustmentValue", L"100040.000");
         TheConfiguration() = Configuration{};
     }
     ~ServiceLifeTest() override {
@@ -249,7 +249,7 @@ TEST_F(ServiceLifeTest, AStopEndsTheServiceWithItsAdjustmentRestored) {
     }
     const auto changes = clock_.time().AdjustmentChanges();
     ASSERT_EQ(changes.size(), 2u);
-    EXPECT_EQ(changes[0].adjustment, 100100u);
+    EXPECT_EQ(changes[0].adjustment, 100040u);
     EXPECT_FALSE(changes[0].disabled);
     EXPECT_TRUE(changes[1].disabled);  // the start-up state: the system keeps time by itself
     EXPECT_THAT(EventLogged("started"), HasSubstr("Kairovel version 1.7 NT (Apr 17 1999)   started"));

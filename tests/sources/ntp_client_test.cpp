@@ -70,7 +70,7 @@ TEST(NtpTimeSource, UnsynchronisedServerIsReportedAndRefused) {
                             L"condition (clock not synchronized); Mode = server; Stratum = 2"));
 }
 
-TEST(NtpTimeSource, StratumZeroAndZeroTransmitTimeAreRefused) {
+TEST(NtpTimeSource, StratumZeroSixteenAndZeroTransmitTimeAreRefused) {
     {
         testing::ScopedRecordingLogger log;
         testing::ScriptedUdpServer server(kNtpPort, {NtpMessageBytes(kServerVersion1, 0, kExampleSeconds, 0)},
@@ -80,16 +80,28 @@ TEST(NtpTimeSource, StratumZeroAndZeroTransmitTimeAreRefused) {
                     ElementsAre(L"Received NTP message has following information in the header. Leap Indicator = ok; "
                                 L"Mode = server; Stratum = 0"));
     }
+    for (const std::uint8_t stratum : {16, 17}) {
+        testing::ScriptedUdpServer server(kNtpPort, {NtpMessageBytes(kServerVersion1, stratum, kExampleSeconds, 0)},
+                                          kCopyOrigin);
+        EXPECT_EQ(RaisedText(UnicastText), L"NTP time is not of sufficient quality");
+    }
     {
         testing::ScriptedUdpServer server(kNtpPort, {NtpMessageBytes(kServerVersion1, 8, 0, 0x80000000)}, kCopyOrigin);
         EXPECT_EQ(RaisedText(UnicastText), L"NTP time is not of sufficient quality");
     }
 }
 
-TEST(NtpTimeSource, ModeAndVersionAreNotTested) {
+// Only a server's reply is taken: a client's request or a message of any
+// other mode is let go with a trace line. The version is not tested.
+TEST(NtpTimeSource, OnlyAServersReplyIsTakenWhateverItsVersion) {
     testing::ScopedRecordingLogger log;
-    testing::ScriptedUdpServer server(kNtpPort, {NtpMessageBytes(0x07, 3, kExampleSeconds, 0xFFFFFFFF)}, kCopyOrigin);
-    EXPECT_EQ(UnicastText(), L"1999/04/17 09:03:43.999");
+    const std::string client = NtpMessageBytes(0x03, 3, kExampleSeconds - 30, 0);
+    const std::string reserved = NtpMessageBytes(0x07, 3, kExampleSeconds - 30, 0);
+    testing::ScriptedUdpServer server(
+        kNtpPort, {client, reserved, NtpMessageBytes(0x04, 3, kExampleSeconds, 0xFFFFFFFF)}, kCopyOrigin);
+    EXPECT_EQ(UnicastText(), L"1999/04/17 09:03:43.999");  // version 0, mode 4
+    EXPECT_THAT(log.Texts(LevelTrace),
+                ::testing::Contains(L"Ignored an NTP message from 127.0.0.1 in mode client: no server sent it."));
     EXPECT_THAT(log.Texts(LevelError), IsEmpty());
 }
 

@@ -61,6 +61,13 @@ public:
         return false;
     }
 
+    // Not a Windows call: another running process that holds the clock's
+    // time adjustment (it changed it and has not put it back), in words;
+    // empty when none. While one does, this process may not change the
+    // adjustment (SetSystemTimeAdjustment fails with ERROR_BUSY), so that
+    // one run at a time adjusts the clock.
+    virtual std::string AnotherAdjuster() { return {}; }
+
     virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
     virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
 

@@ -151,6 +151,38 @@ int OpenDescriptor(const std::string& path, int accessFlags, std::uint32_t dispo
     }
 }
 
+// A file of root's that others could open while it was readable may be open
+// in their hands still, holding its sharing locks or reading what root
+// writes next: it is replaced by a copy of root's alone, under the same name.
+// The copy's descriptor, or -1 with errno set.
+int ReplaceWithPrivateCopy(const std::string& path, int old) {
+    std::filesystem::path temporary;
+    const int copy = CreateTemporaryBeside(path, kOwnerOnlyMode, temporary);
+    if (copy < 0) return -1;
+    bool copied = ::lseek(old, 0, SEEK_SET) == 0;
+    char buffer[65536];
+    while (copied) {
+        const ssize_t n = ::read(old, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            copied = n == 0;
+            break;
+        }
+        for (ssize_t done = 0; copied && done < n;) {
+            const ssize_t m = ::write(copy, buffer + done, static_cast<std::size_t>(n - done));
+            if (m < 0 && errno == EINTR) continue;
+            copied = m > 0;
+            done += m > 0 ? m : 0;
+        }
+    }
+    if (copied && ::rename(temporary.c_str(), path.c_str()) == 0) return copy;
+    const int error = errno;
+    ::close(copy);
+    ::unlink(temporary.c_str());
+    errno = error;
+    return -1;
+}
+
 // What root writes (the log file) must be where no other user can send the
 // writes elsewhere or hold them up: not a link, not a file of another user's,
 // in folders that no one else may write into (state_folder.h).
@@ -199,7 +231,18 @@ public:
         struct stat status{};
         if (::fstat(descriptor, &status) != 0) return Refuse(WindowsErrorFromErrno(errno));
         if (S_ISDIR(status.st_mode)) return Refuse(ERROR_ACCESS_DENIED);
-        if (rootWrites && S_ISREG(status.st_mode) && (status.st_mode & 077) != 0) ::fchmod(descriptor, kOwnerOnlyMode);
+        if (rootWrites) {
+            // The path was checked before the open; what was opened is checked now.
+            std::string problem;
+            if (CheckOpenedForRoot(path, status, "a file root writes", problem) != ERROR_SUCCESS) {
+                return Refuse(ERROR_ACCESS_DENIED);
+            }
+            if (S_ISREG(status.st_mode) && (status.st_mode & 077) != 0) {
+                descriptor = ReplaceWithPrivateCopy(path, descriptor);
+                if (descriptor < 0) return Refuse(WindowsErrorFromErrno(errno));
+                file = std::make_shared<OpenFile>(descriptor, reads, writes);
+            }
+        }
         const int statusFlags = ::fcntl(descriptor, F_GETFL);
         if (statusFlags >= 0) ::fcntl(descriptor, F_SETFL, statusFlags & ~O_NONBLOCK);
         if (!ClaimSharing(descriptor, reads, writes, shareMode)) return INVALID_HANDLE_VALUE;

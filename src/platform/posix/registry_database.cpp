@@ -1,5 +1,6 @@
 #include "platform/posix/registry_database.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,9 +157,22 @@ namespace {
 // The database and the files SQLite keeps beside it are root's alone (or the
 // owner's, for a private KAIROVEL_ROOT): anyone who may open them may take
 // SQLite's lock bytes and hold up every write of the service and of root's
-// commands. Made so whenever the owner opens them to write; SQLite gives new
-// companion files the database's mode.
+// commands. A new database is made so from its first instant, before SQLite
+// opens it (SQLite would make it under the umask and leave a moment in which
+// another user could open it), and SQLite gives new companion files the
+// database's mode. One made open by an earlier version is made so whenever
+// the owner opens it to write.
 constexpr mode_t kOwnerOnly = 0600;
+
+// Creates the database file empty and the owner's alone, unless it is there.
+bool CreateOwnerOnly(const std::filesystem::path& file) {
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        return true;
+    }
+    return errno == EEXIST;
+}
 
 void RestrictToOwner(const std::filesystem::path& file) {
     for (const char* companion : {"", "-journal", "-wal", "-shm"}) {
@@ -179,6 +193,7 @@ LSTATUS RegistryDatabase::Open(const std::filesystem::path& file, bool creating)
         ReportProblem(file.string() + " may be read by its owner alone: ask root for the service's configuration");
         return ERROR_ACCESS_DENIED;
     }
+    if (creating && !CreateOwnerOnly(file)) return WindowsErrorFromErrno(errno);
     // Opened for reading and writing where the file allows it, for reading
     // otherwise; SQLITE_OPEN_NOFOLLOW: a link in the database's place is refused, not followed.
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | (creating ? SQLITE_OPEN_CREATE : 0);

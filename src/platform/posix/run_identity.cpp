@@ -48,6 +48,14 @@ std::string ProcessIdentity() {
     return pid + " " + startTime;
 }
 
+std::string ProcessDescription(const std::string& identity) {
+    const std::string pid = identity.substr(0, identity.find(' '));
+    std::ifstream in("/proc/" + pid + "/comm");
+    std::string command;
+    std::getline(in, command);
+    return "process " + pid + (command.empty() ? "" : " (" + command + ")");
+}
+
 bool IsRunningProcess(const std::string& identity) {
     std::istringstream in(identity);
     std::string pid;

@@ -143,6 +143,18 @@ std::uint32_t CheckTrustedPath(const fs::path& path, const std::string& use, std
     }
 }
 
+std::uint32_t CheckOpenedForRoot(const fs::path& path, const struct stat& status, const std::string& use,
+                                 std::string& problem) {
+    problem.clear();
+    if (S_ISCHR(status.st_mode)) return ERROR_SUCCESS;
+    if (!S_ISREG(status.st_mode)) return Refuse(path, "it is not a regular file", problem, use);
+    if (status.st_uid != ::geteuid()) return Refuse(path, UntrustedOwner(status.st_uid), problem, use);
+    if (status.st_nlink != 1) {
+        return Refuse(path, "it has " + std::to_string(status.st_nlink) + " names (hard links)", problem, use);
+    }
+    return ERROR_SUCCESS;
+}
+
 std::uint32_t CheckStateFile(const fs::path& file, std::string& problem) {
     problem.clear();
     struct stat status {};

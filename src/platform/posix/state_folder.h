@@ -18,6 +18,7 @@
 // alone cannot say it; the same text is handed to the caller.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -53,6 +54,14 @@ int OpenStateFile(const std::filesystem::path& file, int flags, mode_t mode, std
 // said on standard error. A secret file others may read is refused too.
 std::uint32_t CheckTrustedPath(const std::filesystem::path& path, const std::string& use, std::string& problem,
                                bool secret = false);
+
+// What root opened to write is the file it may write: a device, or a
+// regular file of its own with a single name (a second one could be another
+// user's hard link to a file elsewhere). Checked on the open file, so that
+// a file swapped in between the check of the path and the open is caught.
+// ERROR_SUCCESS, or ERROR_ACCESS_DENIED with the problem, as CheckTrustedPath.
+std::uint32_t CheckOpenedForRoot(const std::filesystem::path& path, const struct stat& status,
+                                 const std::string& use, std::string& problem);
 
 // Creates a new file beside file, named file + ".tmp." + six characters no
 // one can foretell, exclusively and with mode; its name goes to created.

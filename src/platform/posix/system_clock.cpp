@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -96,12 +97,18 @@ public:
     bool GetSystemTimeAdjustment(std::uint32_t& adjustment, std::uint32_t& increment, bool& disabled) override {
         timex state{};  // modes 0: read only, allowed without privilege
         if (::adjtimex(&state) < 0) return FailWithErrno();
+        const std::lock_guard<std::mutex> lock(mutex_);
         mapping_.ToAdjustment(KernelClockRate{state.tick, state.freq}, adjustment, disabled);
         increment = mapping_.Increment();
         return true;
     }
 
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // While no change of this process is in force, the kernel's values are
+        // the ones to put back: another run may have changed them since this
+        // one started, and put them back.
+        if (!record_.Held()) StartFrom(KernelStateNow());
         KernelClockRate rate;
         if (!mapping_.ToKernel(adjustment, disabled, rate)) {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -140,16 +147,24 @@ public:
         ApplySystemTimePrivilegeToThisThread();
         if (!done) return false;
         record_.ForgetAbandoned();
-        startup_ = KernelStateNow();
-        mapping_ = KernelAdjustmentMapping(::sysconf(_SC_CLK_TCK), RateOf(startup_));
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            StartFrom(KernelStateNow());
+        }
         restored = L"tick " + std::to_wstring(values->tick) + L", frequency " + std::to_wstring(values->frequency) +
                    L", status " + std::to_wstring(values->status);
         return true;
     }
 
-    std::uint32_t NominalTimeIncrement() override { return mapping_.Increment(); }
+    std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+
+    std::uint32_t NominalTimeIncrement() override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return mapping_.Increment();
+    }
 
     void GetSystemTimeAdjustmentRange(std::uint32_t& lowest, std::uint32_t& highest) override {
+        const std::lock_guard<std::mutex> lock(mutex_);
         lowest = mapping_.Lowest();
         highest = mapping_.Highest();
     }
@@ -170,8 +185,16 @@ public:
     }
 
 private:
-    // The kernel's values when the program started (after an abandoned
-    // record was put back), which a restore and the record give back exactly.
+    void StartFrom(const std::optional<KernelState>& state) {
+        startup_ = state;
+        mapping_ = KernelAdjustmentMapping(::sysconf(_SC_CLK_TCK), RateOf(startup_));
+    }
+
+    std::mutex mutex_;  // guards the start-up values and their mapping
+    // The kernel's values before this process's change (read when the
+    // program started, after an abandoned record was put back, and again
+    // before a change while none of this process's is in force), which a
+    // restore and the record give back exactly.
     std::optional<KernelState> startup_;
     KernelAdjustmentMapping mapping_;
     AdjustmentRecord record_;

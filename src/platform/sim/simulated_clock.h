@@ -45,6 +45,7 @@ public:
     // it is set back (platform/adjustment_record.h), beside the state file.
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
     bool RestoreAbandonedAdjustment(std::wstring& restored) override;
+    std::string AnotherAdjuster() override { return record_.OtherHolder(); }
     std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     // GetSystemTimeAdjustmentRange: like Windows, any 32-bit adjustment.
     bool QueryPerformanceCounter(std::int64_t& count) override;

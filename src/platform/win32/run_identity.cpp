@@ -54,6 +54,10 @@ std::string ProcessIdentity() {
     return std::to_string(::GetCurrentProcessId()) + " " + std::to_string(Count(created));
 }
 
+std::string ProcessDescription(const std::string& identity) {
+    return "process " + identity.substr(0, identity.find(' '));
+}
+
 bool IsRunningProcess(const std::string& identity) {
     std::istringstream in(identity);
     DWORD pid = 0;

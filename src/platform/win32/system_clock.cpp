@@ -85,6 +85,8 @@ public:
             SetNative);
     }
 
+    std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+
     bool RestoreAbandonedAdjustment(std::wstring& restored) override {
         // The platform's own repair: the privilege is enabled for it alone.
         return record_.RestoreAbandoned(
