@@ -157,7 +157,11 @@ void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
     }
     if (currentDisabled == disabled && current == adjustment) return;
     if (!platform::Clock().SetSystemTimeAdjustment(adjustment, disabled)) {
-        RaiseError(L"Error %d from SetSystemTimeAdjustment", platform::GetLastError());
+        const std::uint32_t error = platform::GetLastError();
+        // A change refused for want of its record (a full disk, another run) says why.
+        const std::wstring problem = platform::Clock().AdjustmentProblem();
+        if (problem.empty()) RaiseError(L"Error %d from SetSystemTimeAdjustment", error);
+        RaiseError(L"Error %d from SetSystemTimeAdjustment: %s", error, problem);
     }
     state_.platformDisabled = disabled;
     state_.AdjustmentChanged = true;

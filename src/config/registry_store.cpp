@@ -271,6 +271,18 @@ std::uint32_t IsServiceInstalled() {
     return installed;
 }
 
+bool SetDamagedRegistryAside() {
+    {
+        StoreKey key;
+        if (OpenParameterKey(platform::KEY_READ, key) != platform::ERROR_BADDB) return false;
+    }
+    std::wstring keptAs;
+    if (!Registry().SetDamagedStoreAside(keptAs)) return false;
+    Log(CurrentLogger(), LevelInfo, L"The registry could not be read (error %d) and was set aside as %s",
+        static_cast<int>(platform::ERROR_BADDB), keptAs);
+    return true;
+}
+
 void GetParametersFromRegistry() {
     StoreKey key;
     if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {

@@ -73,6 +73,11 @@ void SetInstalled(std::uint32_t value);
 // The stored "IsInstalled" number; 0 when the key or the value is missing (or
 // too large to read). A registry that cannot be read raises its error.
 std::uint32_t IsServiceInstalled();
+// A registry that cannot be read because it is damaged (error 1009) is set
+// aside, kept under a name with the time, so that installing and removing
+// are never stopped by it; logs "The registry could not be read (error 1009)
+// and was set aside as <name>". True when it was.
+bool SetDamagedRegistryAside();
 // Loads the parameter key into the configuration record.
 void GetParametersFromRegistry();
 // Stores text under name in the parameter key, as REG_SZ.

@@ -2,8 +2,10 @@
 
 #include <sstream>
 
+#include "platform/codepage.h"
 #include "platform/last_error.h"
 #include "platform/run_identity.h"
+#include "platform/system_message.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -76,8 +78,22 @@ bool AdjustmentRecord::Keep(const std::string& values) {
         return true;
     });
     kept_ = written && ours;
-    if (written && !ours) SetLastError(ERROR_BUSY);  // another run adjusts the clock
+    problem_.clear();
+    if (!written) {
+        const std::uint32_t error = GetLastError();
+        problem_ = AnsiToWide(path_.string()) + L", the record of the adjustment to put back, cannot be written: " +
+                   SystemErrorMessage(error);
+        SetLastError(error);
+    } else if (!ours) {
+        problem_ = L"another run (" + AnsiToWide(OtherHolder()) + L") holds the clock's adjustment";
+        SetLastError(ERROR_BUSY);
+    }
     return kept_;
+}
+
+std::wstring AdjustmentRecord::Problem() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return problem_;
 }
 
 bool AdjustmentRecord::Held() {
@@ -142,10 +158,24 @@ bool WindowsAdjustmentRecord::Set(std::uint32_t adjustment, bool disabled, const
     ParsePair(startup, startupAdjustment, startupDisabled);
     // While disabled the adjustment's value does not count.
     const bool backAtStartup = disabled == startupDisabled && (disabled || adjustment == startupAdjustment);
-    if (!backAtStartup && !record_.Keep(startup)) return false;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        problem_.clear();
+    }
+    if (!backAtStartup && !record_.Keep(startup)) {
+        const LastErrorKeeper keeper;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        problem_ = record_.Problem();
+        return false;
+    }
     if (!write(adjustment, disabled)) return false;
     if (backAtStartup) record_.Release();
     return true;
+}
+
+std::wstring WindowsAdjustmentRecord::Problem() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return problem_;
 }
 
 bool WindowsAdjustmentRecord::RestoreAbandoned(const Write& write, std::wstring& restored) {

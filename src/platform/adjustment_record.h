@@ -27,7 +27,7 @@ namespace kairovel::platform {
 
 class AdjustmentRecord {
 public:
-    explicit AdjustmentRecord(std::filesystem::path file) : file_(std::move(file)) {}
+    explicit AdjustmentRecord(std::filesystem::path file) : path_(file), file_(std::move(file)) {}
 
     // Records values before a change of the adjustment; true at once when
     // this process holds the record already. False with the last error set
@@ -39,6 +39,9 @@ public:
     bool Held();
     // Another running process that holds the record, in words; empty when none.
     std::string OtherHolder() const;
+    // Why the last Keep refused the change, in words: another holder, or the
+    // file and why it could not be written.
+    std::wstring Problem();
     // The adjustment is back at the values this process recorded: the record goes.
     void Release();
     // The values a process of this boot recorded and never put back, now that it has ended.
@@ -47,9 +50,11 @@ public:
     void ForgetAbandoned();
 
 private:
+    std::filesystem::path path_;
     SharedStateFile file_;
     std::mutex mutex_;
     bool kept_ = false;  // this process holds the record
+    std::wstring problem_;
 };
 
 // The record of a clock whose adjustment is the Windows pair (adjustment,
@@ -73,11 +78,15 @@ public:
     void ForgetAbandoned() { record_.ForgetAbandoned(); }
     // Another running process that holds the adjustment, in words; empty when none.
     std::string OtherHolder() const { return record_.OtherHolder(); }
+    // Why the last Set could not change the pair for want of its record, in
+    // words; empty when that was not why.
+    std::wstring Problem();
 
 private:
     AdjustmentRecord record_;
     std::mutex mutex_;
     std::optional<std::string> startup_;  // the pair before this process's change in force, as recorded
+    std::wstring problem_;
 };
 
 }  // namespace kairovel::platform

@@ -8,6 +8,7 @@
 #include "log/logger.h"
 #include "platform/registry.h"
 #include "shell/service_control.h"
+#include "shell/service_status.h"
 
 namespace kairovel {
 namespace {
@@ -91,7 +92,9 @@ void TakeBack(bool created) {
 
 void InstallService() {
     const ServiceDatabaseLock oneAtATime;
-    const bool reinstalling = IsServiceInstalled() != 0;
+    SetDamagedRegistryAside();
+    // An entry whose parameters went missing is installed anew over itself.
+    const bool reinstalling = IsServiceInstalled() != 0 || !ServiceEntryState().empty();
     std::optional<StoredInstallation> previous;
     if (reinstalling) {
         previous.emplace();
@@ -120,6 +123,7 @@ void InstallService() {
 
 void RemoveService() {
     const ServiceDatabaseLock oneAtATime;
+    SetDamagedRegistryAside();
     RemoveInstallation(ScmStop | ScmDelete);
     Log(CurrentLogger(), LevelOk, L"Service stopped and removed");
 }

@@ -43,4 +43,12 @@ std::wstring ServiceStatusText() {
     return std::wstring(ServiceStateText(status.dwCurrentState));
 }
 
+std::wstring ServiceEntryState() {
+    try {
+        return ServiceStatusText();
+    } catch (const std::wstring&) {
+        return {};
+    }
+}
+
 }  // namespace kairovel

@@ -16,4 +16,8 @@ std::wstring_view ServiceStateText(std::uint32_t state);
 // (0x%02x)" with the manager's error code.
 std::wstring ServiceStatusText();
 
+// The text of the service's state when the control manager has its entry;
+// empty when it has none or cannot say. Raises nothing.
+std::wstring ServiceEntryState();
+
 }  // namespace kairovel

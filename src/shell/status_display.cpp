@@ -15,10 +15,29 @@ namespace {
 
 void Print(std::wstring_view text) { platform::Console().WriteStandardOutput(text); }
 
+// A service entry whose parameters are gone or cannot be read is shown as
+// what it is, never as a machine without the installation. False when the
+// control manager has no such entry.
+bool ShowEntryWithoutParameters(const wchar_t* parameters) {
+    const std::wstring state = ServiceEntryState();
+    if (state.empty()) return false;
+    Print(Format(L"Kairovel's service is on this machine (%s), but its stored parameters %s\n", state, parameters));
+    Print(L"Type Kairovel /install to store them anew, or Kairovel /remove to remove it\n");
+    return true;
+}
+
 }  // namespace
 
 void ShowStatus() {
-    if (IsServiceInstalled() == 0) {
+    std::uint32_t installed = 0;
+    try {
+        installed = IsServiceInstalled();
+    } catch (const std::wstring&) {
+        ShowEntryWithoutParameters(L"cannot be read");
+        throw;
+    }
+    if (installed == 0) {
+        if (ShowEntryWithoutParameters(L"are missing")) return;
         Print(L"Kairovel not installed on this machine\n");
         Print(L"Type Kairovel /? for help\n");
         return;

@@ -293,6 +293,10 @@ TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundI
     ASSERT_TRUE(AwaitJournal("Started adjusting", 2)) << Journal();
     EXPECT_NE(ReadRate(), startup);
     const std::string killed = MainPid();
+    // Root's own pass beside the service's slew changes nothing and says who adjusts the clock.
+    EXPECT_THAT(Kairovel({"/immediate", std::string("/ntp_machine=") + kPeer, "/adjust=no"}).standardOutput,
+                HasSubstr("The clock is being adjusted by another run (process " + killed +
+                          " (kairovel)), and only one may change it at a time. Time not changed.\n"));
     ASSERT_EQ(::kill(std::stoi(killed), SIGKILL), 0);
     ASSERT_TRUE(Eventually([&] { return MainPid() != killed && MainPid() != "0"; }, 20s, 100ms)) << Journal();
     EXPECT_TRUE(AwaitState("4  RUNNING"));
@@ -365,6 +369,84 @@ TEST_F(ServiceOnSystemd, InstallationsTakeTurnsAndRefuseAReplaceableProgram) {
     EXPECT_THAT(refused.standardError, HasSubstr("/var/tmp/open-to-all is refused as the service's program: others may write"));
     EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
     std::filesystem::remove_all(open);
+}
+
+// The service started while root's pass slews the clock waits for its turn
+// (its first pass is refused), and what it puts back at its end is what the
+// clock had before both: the start-up tick and frequency, exactly.
+TEST_F(ServiceOnSystemd, AServiceStartedBesideAnotherSlewPutsBackWhatTheClockHadBeforeBoth) {
+    const KernelRate startup{10001, 3 * 65536};
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"set-rate", "10001", std::to_string(3 * 65536)}));
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "100"}));
+    BackgroundProcess slew({kProgram, "/immediate", std::string("/ntp_machine=") + kPeer, "/period=0:0:20"});
+    ASSERT_TRUE(Eventually([&] { return ReadRate() != startup; }, 20s, 20ms)) << slew.Output();
+    ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
+    EXPECT_TRUE(AwaitJournal("The clock is being adjusted by another run (process " + std::to_string(slew.pid())))
+        << Journal();
+    ASSERT_TRUE(Eventually([&] { return !slew.Running(); }, 30s, 100ms));
+    EXPECT_EQ(ReadRate(), startup) << slew.Output();
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "50"}));
+    ASSERT_TRUE(AwaitJournal("Started adjusting")) << Journal();
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+    EXPECT_EQ(ReadRate(), startup);
+    ClockAgent({"set-rate", "10000", "0"});
+}
+
+// A registry overwritten, or deleted under the running service, is never a dead
+// end: /status says what it sees, and /install sets a damaged one aside,
+// keeping it, and installs anew.
+TEST_F(ServiceOnSystemd, ADamagedOrMissingRegistryIsNoDeadEnd) {
+    const std::filesystem::path registry = "/var/lib/kairovel/registry.sqlite";
+    ASSERT_NO_FATAL_FAILURE(Install({"/domain=first", "/period=1:00:00"}));
+    // Overwritten, with the write-ahead log lost.
+    Shell("head -c 4096 /dev/zero | tr '\\0' x > " + registry.string() + "; rm -f " + registry.string() + "-wal " +
+          registry.string() + "-shm");
+    EXPECT_RUN(Kairovel({"/status"}),
+               "Kairovel's service is on this machine (Kairovel is running), but its stored parameters cannot be "
+               "read\nType Kairovel /install to store them anew, or Kairovel /remove to remove it\n"
+               "Registry open error 1009 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\n",
+               1);
+    const ProcessResult reinstall = Kairovel({"/install", "/domain=second", "/period=1:00:00"});
+    EXPECT_THAT(reinstall.standardOutput,
+                HasSubstr("The registry could not be read (error 1009) and was set aside as " + registry.string() +
+                          ".damaged-"));
+    EXPECT_THAT(reinstall.standardOutput, ::testing::EndsWith("Service reinstalled and running\n"));
+    EXPECT_EQ(reinstall.exitCode, 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_THAT(Kairovel({"/status"}).standardOutput, HasSubstr("   Domain second\n"));
+    EXPECT_EQ(Trimmed(Shell("ls /var/lib/kairovel | grep -c '^registry.sqlite.damaged-'")), "1");
+
+    std::filesystem::remove(registry);
+    EXPECT_RUN(Kairovel({"/status"}),
+               "Kairovel's service is on this machine (Kairovel is running), but its stored parameters are "
+               "missing\nType Kairovel /install to store them anew, or Kairovel /remove to remove it\n",
+               0);
+    EXPECT_THAT(Kairovel({"/remove"}).standardOutput, ::testing::EndsWith("Service stopped and removed\n"));
+    EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
+    Shell("rm -f /var/lib/kairovel/registry.sqlite.damaged-*");
+}
+
+// A full state folder: a slew, which needs the record of the adjustment to put
+// back, is refused and names the file and the full disk; a step, which needs
+// no record, still corrects the clock.
+TEST_F(ServiceOnSystemd, AFullStateFolderNamesItselfAndAStepStillCorrects) {
+    const std::string full = "/run/full-state";
+    std::filesystem::create_directory(full);
+    ASSERT_EQ(Command({"mount", "-t", "tmpfs", "-o", "size=64k,mode=0755", "tmpfs", full}).exitCode, 0);
+    Shell("dd if=/dev/zero of=" + full + "/filler bs=4k 2> /dev/null");
+    const KernelRate before = ReadRate();
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "100"}));
+    const std::string state = "KAIROVEL_ROOT=" + full;
+    const std::string source = std::string("/ntp_machine=") + kPeer;
+    EXPECT_THAT(Command({"env", state, kProgram, "/immediate", source, "/period=0:0:20"}).standardOutput,
+                HasSubstr("Error 39 from SetSystemTimeAdjustment: " + full +
+                          "/system-clock.startup, the record of the adjustment to put back, cannot be written: The "
+                          "disk is full.\n"));
+    EXPECT_EQ(ReadRate(), before);
+    const ProcessResult step = Command({"env", state, kProgram, "/immediate", source, "/adjust=no"});
+    EXPECT_THAT(step.standardOutput, HasSubstr("Corrected clock deviation of "));
+    EXPECT_LT(std::fabs(OffsetFromPeer()), kCorrectionLimitMilliseconds) << step.standardOutput;
+    Command({"umount", full});
 }
 
 }  // namespace

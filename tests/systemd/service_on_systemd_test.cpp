@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <string>
 
 #include "systemd/systemd_guest.h"
 
@@ -12,14 +13,22 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ServiceOnSystemd, EveryCaseInAGuest) {
-    SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no"}, {}, 170});
+// The cases of faults other actors bring (a second adjuster, a damaged
+// registry, a full disk) run in a guest of their own, beside the user's life.
+constexpr char kFaultCases[] = "*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*";
+
+void RunCasesInAGuest(const std::string& filter) {
+    SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no", "--gtest_filter=" + filter}, {}, 170});
     ASSERT_EQ(guest.Failure(), "");
     EXPECT_EQ(guest.BootState(), "running") << guest.Journal();  // booted, with no unit failed
     const std::optional<int> exitCode = guest.WaitForCommand(160s);
     std::cout << guest.CommandOutput();
     EXPECT_EQ(exitCode, 0) << guest.Journal() << guest.Diagnostics();
 }
+
+TEST(ServiceOnSystemd, TheUsersLifeInAGuest) { RunCasesInAGuest(std::string("-") + kFaultCases); }
+
+TEST(ServiceOnSystemd, FaultsOfOtherActorsInAGuest) { RunCasesInAGuest(kFaultCases); }
 
 }  // namespace
 }  // namespace kairovel::testing

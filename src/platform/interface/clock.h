@@ -67,6 +67,10 @@ public:
     // adjustment (SetSystemTimeAdjustment fails with ERROR_BUSY), so that
     // one run at a time adjusts the clock.
     virtual std::string AnotherAdjuster() { return {}; }
+    // Not a Windows call: why the last SetSystemTimeAdjustment was refused
+    // for want of the record of the adjustment to put back (another run holds
+    // it, or its file cannot be written), in words; empty otherwise.
+    virtual std::wstring AdjustmentProblem() { return {}; }
 
     virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
     virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;

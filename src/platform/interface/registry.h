@@ -70,6 +70,15 @@ public:
     virtual LSTATUS RegDeleteValueW(HKEY key, const wchar_t* valueName) = 0;
 
     virtual LSTATUS RegCloseKey(HKEY key) = 0;
+
+    // Not a Windows call: sets a store that cannot be read (damaged, cut
+    // short) aside, keeping it under a name with the time, so that a new one
+    // can be made; true with that name. Windows' own registry has no such
+    // store of the program's: it does nothing there.
+    virtual bool SetDamagedStoreAside(std::wstring& keptAs) {
+        (void)keptAs;
+        return false;
+    }
 };
 
 template <>

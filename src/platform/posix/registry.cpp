@@ -1,8 +1,16 @@
 // The registry calls of the Linux stand-in, on the database of registry_database.h.
+#include <sys/stat.h>
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "platform/codepage.h"
+#include "platform/posix/state_folder.h"
 
 #include "platform/posix/settings.h"
 #include "platform/posix/sqlite_registry.h"
@@ -84,6 +92,34 @@ private:
 SqliteRegistry::SqliteRegistry(std::chrono::milliseconds busyTimeout) : busyTimeout_(busyTimeout) {}
 
 std::filesystem::path SqliteRegistry::DatabaseFile() { return StateRoot() / "registry.sqlite"; }
+
+bool SqliteRegistry::SetDamagedStoreAside(std::wstring& keptAs) {
+    const std::lock_guard<std::mutex> lock(connectionMutex_);
+    connection_.reset();  // a new connection opens what is in the file's place then
+    const std::filesystem::path file = DatabaseFile();
+    std::filesystem::path folder;
+    std::string problem;
+    if (OpenStateFolder(file.parent_path(), false, folder, problem) != ERROR_SUCCESS) return false;
+    const std::filesystem::path database = folder / file.filename();
+    if (CheckStateFile(database, problem) != ERROR_SUCCESS) return false;
+    char stamp[32];
+    const time_t now = ::time(nullptr);
+    tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    // Never over another one set aside in the same second.
+    std::string kept = database.string() + ".damaged-" + stamp;
+    struct stat taken {};
+    for (int n = 2; ::lstat(kept.c_str(), &taken) == 0; ++n) {
+        kept = database.string() + ".damaged-" + stamp + "-" + std::to_string(n);
+    }
+    if (::rename(database.c_str(), kept.c_str()) != 0) return false;
+    for (const char* companion : {"-journal", "-wal", "-shm"}) {
+        ::rename((database.string() + companion).c_str(), (kept + companion).c_str());
+    }
+    keptAs = AnsiToWide(kept);
+    return true;
+}
 
 // The connection to the file HKEY_LOCAL_MACHINE stands for now. It is kept
 // while that stays the file, and while keys opened in it are open.

@@ -42,6 +42,9 @@ public:
     LSTATUS RegDeleteKeyW(HKEY key, const wchar_t* subKey) override;
     LSTATUS RegDeleteValueW(HKEY key, const wchar_t* valueName) override;
     LSTATUS RegCloseKey(HKEY key) override;
+    // The database file and the files SQLite keeps beside it, renamed to
+    // <file>.damaged-<local time> in their trusted folder.
+    bool SetDamagedStoreAside(std::wstring& keptAs) override;
 
 private:
     struct OpenKey {

@@ -105,6 +105,7 @@ public:
 
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override {
         const std::lock_guard<std::mutex> lock(mutex_);
+        problem_.clear();
         // While no change of this process is in force, the kernel's values are
         // the ones to put back: another run may have changed them since this
         // one started, and put them back.
@@ -118,7 +119,11 @@ public:
             startup_ && rate.tick == startup_->tick && rate.frequency == startup_->frequency;
         // The start-up values are on record before the first change: a run
         // killed in a slew must not leave the clock slewing.
-        if (!backAtStartup && startup_ && !record_.Keep(RecordText(*startup_))) return false;
+        if (!backAtStartup && startup_ && !record_.Keep(RecordText(*startup_))) {
+            const LastErrorKeeper keeper;
+            problem_ = record_.Problem();
+            return false;
+        }
         timex change{};
         change.modes = ADJ_TICK | ADJ_FREQUENCY;
         change.tick = rate.tick;
@@ -157,6 +162,10 @@ public:
     }
 
     std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+    std::wstring AdjustmentProblem() override {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return problem_;
+    }
 
     std::uint32_t NominalTimeIncrement() override {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -197,6 +206,7 @@ private:
     // restore and the record give back exactly.
     std::optional<KernelState> startup_;
     KernelAdjustmentMapping mapping_;
+    std::wstring problem_;  // why the last change was refused for want of its record
     AdjustmentRecord record_;
 };
 

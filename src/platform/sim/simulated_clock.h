@@ -46,6 +46,7 @@ public:
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
     bool RestoreAbandonedAdjustment(std::wstring& restored) override;
     std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+    std::wstring AdjustmentProblem() override { return record_.Problem(); }
     std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     // GetSystemTimeAdjustmentRange: like Windows, any 32-bit adjustment.
     bool QueryPerformanceCounter(std::int64_t& count) override;

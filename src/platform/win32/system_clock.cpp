@@ -86,6 +86,7 @@ public:
     }
 
     std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+    std::wstring AdjustmentProblem() override { return record_.Problem(); }
 
     bool RestoreAbandonedAdjustment(std::wstring& restored) override {
         // The platform's own repair: the privilege is enabled for it alone.
