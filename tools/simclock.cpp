@@ -10,7 +10,9 @@
 //
 // show (and set, after its change) prints one "name value" line each:
 // true_error_ms (simulated minus machine time, with microsecond decimals),
-// drift_ppm, adjustment, increment and disabled (1 or 0).
+// drift_ppm, adjustment, increment and disabled (1 or 0), then whether the
+// program said the clock is kept: synchronised (1 or 0), esterror_us and
+// maxerror_us, as Linux's kernel would hold them.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -62,9 +64,11 @@ std::optional<double> Number(const char* text) {
 int Show(SimulatedClock& clock) {
     SimulatedClock::Reading reading;
     if (!clock.Read(reading)) return Failed(clock, "reading the simulated clock");
-    std::printf("true_error_ms %.3f\ndrift_ppm %.3f\nadjustment %u\nincrement %u\ndisabled %d\n",
+    std::printf("true_error_ms %.3f\ndrift_ppm %.3f\nadjustment %u\nincrement %u\ndisabled %d\n"
+                "synchronised %d\nesterror_us %u\nmaxerror_us %u\n",
                 reading.trueErrorMilliseconds, reading.driftPpm, reading.adjustment, reading.increment,
-                reading.disabled ? 1 : 0);
+                reading.disabled ? 1 : 0, reading.synchronised ? 1 : 0, reading.estimatedErrorMicroseconds,
+                reading.maximumErrorMicroseconds);
     return 0;
 }
 

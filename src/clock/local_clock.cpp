@@ -1,5 +1,6 @@
 #include "clock/local_clock.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -308,6 +309,27 @@ void LocalClock::RestoreForExit() {
     const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
     RestoreLocked();
     state_.adjustmentFinal = true;
+    // A clock nobody keeps any more is no longer said to be kept.
+    if (state_.reportedSynchronised && platform::Clock().SetSynchronisedStatus(false, 0, 0)) {
+        state_.reportedSynchronised = false;
+        Log(CurrentLogger(), LevelTrace, L"Told the system the clock is no longer kept.");
+    }
+}
+
+void LocalClock::ReportSynchronised(std::uint64_t estimatedMicroseconds, std::uint64_t maximumMicroseconds) {
+    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    if (state_.adjustmentFinal || maximumMicroseconds >= kUnsynchronisedMicroseconds) return;
+    const auto estimated = static_cast<std::uint32_t>(std::min(estimatedMicroseconds, maximumMicroseconds));
+    const auto maximum = static_cast<std::uint32_t>(maximumMicroseconds);
+    if (!platform::Clock().SetSynchronisedStatus(true, estimated, maximum)) {
+        Log(CurrentLogger(), LevelError, L"Error %d telling the system that the clock is synchronised",
+            platform::GetLastError());
+        return;
+    }
+    state_.reportedSynchronised = true;
+    Log(CurrentLogger(), LevelTrace,
+        L"Told the system the clock is synchronised: estimated error %u microseconds, maximum error %u microseconds.",
+        estimated, maximum);
 }
 
 void LocalClock::RestoreLocked() {

@@ -43,6 +43,7 @@ struct LocalClockState {
     bool AdjustmentChanged = false;       // this program has set an adjustment since
     bool platformDisabled = true;         // the platform's flag as last read or written here
     bool adjustmentFinal = false;         // restored for the program's end: no change after it
+    bool reportedSynchronised = false;    // the platform was told the clock is kept
     // What a run that ended without its restore had left and this one put
     // back before it read the start-up adjustment; empty when nothing.
     std::wstring abandonedRestored;
@@ -70,6 +71,8 @@ public:
     // A free run shorter than this gives no drift estimate: a millisecond of
     // measurement noise over it would be more than a few ppm of rate.
     static constexpr std::int32_t kShortestEstimatingFreeRunSeconds = 300;
+    // A maximum error from which Linux's kernel reads the clock unsynchronised (its NTP_PHASE_LIMIT).
+    static constexpr std::uint64_t kUnsynchronisedMicroseconds = 16'000'000;
     // Sleeps longer than this give the process's memory back first.
     static constexpr std::uint32_t kReleaseMemoryAfterSeconds = 60;
 
@@ -99,6 +102,12 @@ public:
     void RestoreForExit();
     // Logs what the start put back of a run that ended without its restore, once.
     void ReportAbandonedAdjustment();
+    // Tells the platform the clock is kept, after a pass that corrected it:
+    // its estimated and maximum error in microseconds. Nothing is said of a
+    // clock whose maximum error the Linux kernel would not take for
+    // synchronised (16 s or more), nor once the program is ending. A refusal
+    // is logged, not raised: the pass has done its work.
+    void ReportSynchronised(std::uint64_t estimatedMicroseconds, std::uint64_t maximumMicroseconds);
     // Raises "The clock is being adjusted by another run (process N ...)"
     // while another running process holds the platform's adjustment: one run
     // at a time changes the clock.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace kairovel {
@@ -18,14 +19,18 @@ struct SourceKindEntry {
     std::wstring_view keyword;      // the configuration keyword that adds such a source
     std::wstring_view statusLabel;  // what the status display shows before the name
     std::wstring_view listingWord;  // what the parameter listing shows before the name
+    // The resolution of the time such a source sends, in milliseconds:
+    // hundredths for the time of day, whole seconds for TIME, the
+    // millisecond the program keeps of NTP's fraction.
+    std::uint32_t resolutionMilliseconds;
 };
 
 inline constexpr std::array<SourceKindEntry, 5> kSourceKinds = {{
-    {SourceKind::Domain, L"D,", L"domain", L"Domain ", L"domain,"},
-    {SourceKind::NtMachine, L"L,", L"nt_machine", L"NT machine ", L"nt,"},
-    {SourceKind::TcpMachine, L"T,", L"tcp_machine", L"TCP machine ", L"tcp,"},
-    {SourceKind::NtpMachine, L"N,", L"ntp_machine", L"NTP machine ", L"ntp,"},
-    {SourceKind::UdpMachine, L"U,", L"udp_machine", L"UDP machine ", L"udp,"},
+    {SourceKind::Domain, L"D,", L"domain", L"Domain ", L"domain,", 10},
+    {SourceKind::NtMachine, L"L,", L"nt_machine", L"NT machine ", L"nt,", 10},
+    {SourceKind::TcpMachine, L"T,", L"tcp_machine", L"TCP machine ", L"tcp,", 1000},
+    {SourceKind::NtpMachine, L"N,", L"ntp_machine", L"NTP machine ", L"ntp,", 1},
+    {SourceKind::UdpMachine, L"U,", L"udp_machine", L"UDP machine ", L"udp,", 1000},
 }};
 
 // The entry whose prefix begins descriptor, or null when none does.

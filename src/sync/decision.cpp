@@ -1,5 +1,6 @@
 #include "sync/decision.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "config/configuration.h"
@@ -8,6 +9,7 @@
 #include "platform/process.h"
 #include "sync/acquisition.h"
 #include "sync/active_sources.h"
+#include "sources/source_kind.h"
 #include "sync/selection.h"
 #include "timebase/numeric.h"
 #include "timebase/time_span.h"
@@ -40,6 +42,25 @@ bool SlewIsPossible(LocalClock& clock, std::int64_t deviation, std::uint32_t win
         L"A correction of %.4f per mille over %u seconds is beyond the clock's adjustment range; stepping instead.",
         0.0 - PerMille(deviation, window), window);
     return false;
+}
+
+// The clock's estimated error once a pass has corrected it, in microseconds:
+// over the sources that replied, half the round trip (the most its one-way
+// delay can differ from half of it) and the resolution of the time they send.
+std::uint64_t EstimatedErrorMicroseconds() {
+    constexpr std::uint64_t kMicrosecondsPerMillisecond = 1000;
+    const ActiveSourceTable& table = ActiveSources();
+    std::uint64_t sum = 0;
+    std::uint64_t count = 0;
+    for (std::uint32_t i = 0; i < table.count; ++i) {
+        const SourceResult& source = table.records[i];
+        if (!source.Replied()) continue;
+        const SourceKindEntry* kind = FindSourceKind(source.descriptor);
+        const std::uint64_t resolution = kind != nullptr ? kind->resolutionMilliseconds : 1000;
+        sum += (std::uint64_t{source.delay} * kMicrosecondsPerMillisecond) / 2 + resolution * kMicrosecondsPerMillisecond;
+        ++count;
+    }
+    return count == 0 ? 0 : sum / count;
 }
 
 }  // namespace
@@ -118,9 +139,15 @@ void SynchronizeOnce(std::wstring& result, LocalClock& clock) {
         if (configuration.ImmediateFlag != 0 && LogsToConsole(configuration.LogDevice)) {
             Log(CurrentLogger(), LevelInfo, L"Clock will be adjusted over approx. %d seconds...", window);
         }
+        // While it slews, the clock may still be off by what is left to work off.
+        const std::uint64_t estimated = EstimatedErrorMicroseconds();
+        clock.ReportSynchronised(
+            estimated, estimated + std::min<std::uint64_t>(Magnitude(deviation), LocalClock::kUnsynchronisedMicroseconds) * 1000);
         clock.Adjust(TimeSpan(deviation), window, FreeRunSeconds(configuration));
+        clock.ReportSynchronised(estimated, estimated);
     } else {
         clock.Increment(TimeSpan(deviation));
+        clock.ReportSynchronised(EstimatedErrorMicroseconds(), EstimatedErrorMicroseconds());
     }
     result = Format(L"%I64d", deviation);
     platform::Process().SetProcessWorkingSetSize(platform::kWorkingSetRelease, platform::kWorkingSetRelease);

@@ -164,6 +164,10 @@ TEST_F(ImmediateRun, NtpStepLeavesTheClockWithinTwoMilliseconds) {
     const double left = TrueError();
     Report("NTP step: true error left (ms)", left);
     EXPECT_LT(std::fabs(left), kNtpLimitMilliseconds) << r.standardOutput;
+    // The system is told the clock is kept: within a millisecond of resolution and half a loopback round trip.
+    EXPECT_EQ(Shown("synchronised"), 1.0);
+    EXPECT_GE(Shown("esterror_us"), 1000.0);
+    EXPECT_LT(Shown("maxerror_us"), 2000.0);
 }
 
 TEST_F(ImmediateRun, TimeOverTcpSlewsAndTimeOverUdpSteps) {
@@ -202,6 +206,7 @@ TEST_F(ImmediateRun, ADeviationAtTheLimitIsRefusedAndTheClockLeftAlone) {
                                       "Time was not set\\.\n$"));
     EXPECT_NEAR(TrueError(), 700000, 0.5);
     EXPECT_EQ(Shown("disabled"), 1.0);
+    EXPECT_EQ(Shown("synchronised"), 0.0);  // a refused pass says nothing of a kept clock
 }
 
 TEST_F(ImmediateRun, SilentSourcesLeaveTheClockAlone) {

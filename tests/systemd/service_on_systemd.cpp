@@ -241,6 +241,64 @@ TEST_F(ServiceOnSystemd, AProgramUnderTmpOrHomeRunsWithTheViewItNeeds) {
     }
 }
 
+// Kairovel as the system's time service. Until its first pass the kernel
+// reads the clock unsynchronised and a unit ordered after time-sync.target
+// waits (systemd-time-wait-sync enabled); after it adjtimex reads TIME_OK with
+// a maximum error below a second, timedatectl shows the clock synchronised and
+// the NTP service active, and the waiting unit runs. timedatectl set-ntp
+// false stops and disables the service, which puts the tick and frequency
+// back exactly and says the clock is no longer kept; set-ntp true starts it
+// again, and /remove takes it off timedated's list.
+TEST_F(ServiceOnSystemd, TheSystemReadsTheClockAsKeptWhileTheServiceRuns) {
+    const KernelRate startup{10001, 3 * 65536};
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"set-rate", "10001", std::to_string(3 * 65536)}));
+    timex unsynchronised{};
+    unsynchronised.modes = ADJ_STATUS | ADJ_MAXERROR | ADJ_ESTERROR;
+    unsynchronised.status = STA_UNSYNC;
+    unsynchronised.maxerror = unsynchronised.esterror = 16'000'000;
+    ASSERT_EQ(::adjtimex(&unsynchronised), TIME_ERROR);
+    ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "100"}));
+    std::ofstream("/etc/systemd/system/after-time-sync.service")
+        << "[Unit]\nWants=time-sync.target\nAfter=time-sync.target\n"
+           "[Service]\nType=oneshot\nRemainAfterExit=yes\nExecStart=/bin/true\n";
+    Shell("systemctl daemon-reload; systemctl enable systemd-time-wait-sync.service; "
+          "systemctl start --no-block systemd-time-wait-sync.service after-time-sync.service");
+    std::this_thread::sleep_for(2s);
+    EXPECT_NE(Trimmed(Shell("systemctl is-active after-time-sync.service")), "active");
+
+    ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
+    ASSERT_TRUE(AwaitJournal("Told the system the clock is synchronised")) << Journal();
+    EXPECT_TRUE(Eventually([] { return Trimmed(Shell("systemctl is-active after-time-sync.service")) == "active"; },
+                           20s, 100ms));
+    timex kept{};
+    EXPECT_EQ(::adjtimex(&kept), TIME_OK);
+    EXPECT_EQ(kept.status & STA_UNSYNC, 0);
+    Report("kernel's maximum error after the first pass (us)", static_cast<double>(kept.maxerror));
+    EXPECT_LT(kept.maxerror, 1'000'000);
+    const std::string shown = Shell("timedatectl show");
+    EXPECT_THAT(shown, HasSubstr("NTPSynchronized=yes\n"));
+    EXPECT_THAT(shown, HasSubstr("\nNTP=yes\n"));
+
+    EXPECT_EQ(Command({"timedatectl", "set-ntp", "false"}).exitCode, 0);
+    EXPECT_TRUE(AwaitState("1  STOPPED"));
+    EXPECT_EQ(Trimmed(Shell(std::string("systemctl is-enabled ") + kUnit)), "disabled");
+    EXPECT_EQ(ReadRate(), startup);
+    timex stopped{};
+    EXPECT_EQ(::adjtimex(&stopped), TIME_ERROR);  // no longer said to be kept
+    EXPECT_THAT(Shell("timedatectl show"), HasSubstr("\nNTP=no\n"));
+    EXPECT_EQ(Command({"timedatectl", "set-ntp", "true"}).exitCode, 0);
+    EXPECT_TRUE(AwaitState("4  RUNNING"));
+    EXPECT_EQ(Trimmed(Shell(std::string("systemctl is-enabled ") + kUnit)), "enabled");
+
+    EXPECT_RUN(Kairovel({"/remove"}), "Service stopped and removed\n", 0);
+    EXPECT_EQ(ReadRate(), startup);
+    EXPECT_FALSE(std::filesystem::exists("/etc/systemd/ntp-units.d/50-kairovel.list"));
+    EXPECT_THAT(Shell("timedatectl show"), HasSubstr("\nNTP=no\n"));
+    Shell("systemctl disable --now systemd-time-wait-sync.service after-time-sync.service; "
+          "rm /etc/systemd/system/after-time-sync.service; systemctl daemon-reload");
+    ClockAgent({"set-rate", "10000", "0"});
+}
+
 // Start parameters reach the service once: one the parser refuses stops it,
 // and the journal says why; one it takes is in force for that start.
 TEST_F(ServiceOnSystemd, StartParametersReachTheServiceOnce) {

@@ -13,9 +13,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The cases of faults other actors bring (a second adjuster, a damaged
-// registry, a full disk) run in a guest of their own, beside the user's life.
-constexpr char kFaultCases[] = "*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*";
+// The cases of the system around the service (timedated, time-sync.target)
+// and of faults other actors bring (a second adjuster, a damaged registry, a
+// full disk) run in a guest of their own, beside the user's life.
+constexpr char kFaultCases[] = "*ClockAsKept*:*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*";
 
 void RunCasesInAGuest(const std::string& filter) {
     SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no", "--gtest_filter=" + filter}, {}, 170});
@@ -28,7 +29,7 @@ void RunCasesInAGuest(const std::string& filter) {
 
 TEST(ServiceOnSystemd, TheUsersLifeInAGuest) { RunCasesInAGuest(std::string("-") + kFaultCases); }
 
-TEST(ServiceOnSystemd, FaultsOfOtherActorsInAGuest) { RunCasesInAGuest(kFaultCases); }
+TEST(ServiceOnSystemd, TheSystemAroundItAndOtherActorsInAGuest) { RunCasesInAGuest(kFaultCases); }
 
 }  // namespace
 }  // namespace kairovel::testing

@@ -48,7 +48,10 @@ TEST_F(SimclockTool, SetsTheErrorAndShowsWhatIsLeft) {
                                                   {"drift_ppm", "0.000"},
                                                   {"adjustment", "100000"},
                                                   {"increment", "100000"},
-                                                  {"disabled", "1"}}));
+                                                  {"disabled", "1"},
+                                                  {"synchronised", "0"},
+                                                  {"esterror_us", "16000000"},
+                                                  {"maxerror_us", "16000000"}}));
 
     ProcessResult set = Run({"set", "--offset-ms", "3200", "--drift-ppm", "40"});
     ASSERT_EQ(set.exitCode, 0) << set.standardError;
@@ -60,12 +63,15 @@ TEST_F(SimclockTool, SetsTheErrorAndShowsWhatIsLeft) {
     ASSERT_TRUE(clock.Read(reading));
     EXPECT_NEAR(reading.trueErrorMilliseconds, 3200.0, 1.0);
     ASSERT_TRUE(clock.SetSystemTimeAdjustment(99950, false));
+    ASSERT_TRUE(clock.SetSynchronisedStatus(true, 1500, 101500));
 
     shown = Run({"show"});
     ASSERT_EQ(shown.exitCode, 0);
     std::map<std::string, std::string> fields = Fields(shown.standardOutput);
     EXPECT_EQ(fields["adjustment"], "99950");
     EXPECT_EQ(fields["disabled"], "0");
+    EXPECT_EQ(fields["synchronised"], "1");
+    EXPECT_EQ(fields["maxerror_us"], "101500");
     const std::string error = fields["true_error_ms"];
     ASSERT_EQ(error.size() - error.find('.'), 4u) << error;  // microsecond decimals
     EXPECT_NEAR(std::strtod(error.c_str(), nullptr), 3200.0, 10.0);

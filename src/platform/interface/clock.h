@@ -72,6 +72,22 @@ public:
     // it, or its file cannot be written), in words; empty otherwise.
     virtual std::wstring AdjustmentProblem() { return {}; }
 
+    // Not a Windows call: tells the system whether the clock is kept. After
+    // a pass that corrected it: synchronised, with the clock's estimated and
+    // maximum error in microseconds; when the service stops keeping it: not
+    // synchronised. Linux's kernel holds this as its synchronised status
+    // (adjtimex's STA_UNSYNC, esterror and maxerror), which timedatectl,
+    // time-sync.target, the hardware clock's updates and monitoring read, and
+    // it grows the maximum error by itself between reports. Windows has
+    // nothing of the kind: the backends that keep no status do nothing.
+    virtual bool SetSynchronisedStatus(bool synchronised, std::uint32_t estimatedErrorMicroseconds,
+                                       std::uint32_t maximumErrorMicroseconds) {
+        (void)synchronised;
+        (void)estimatedErrorMicroseconds;
+        (void)maximumErrorMicroseconds;
+        return true;
+    }
+
     virtual bool QueryPerformanceCounter(std::int64_t& count) = 0;
     virtual bool QueryPerformanceFrequency(std::int64_t& frequency) = 0;
 

@@ -26,6 +26,9 @@ namespace kairovel::platform {
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+// The errors of a clock nobody keeps, as the kernel has them at boot: its
+// phase limit of 16 s (NTP_PHASE_LIMIT), beyond which it reads unsynchronised.
+constexpr long kUnsynchronisedErrorMicroseconds = 16'000'000;
 
 bool FailWithErrno() {
     SetLastError(WindowsErrorFromErrno(errno));
@@ -162,6 +165,21 @@ public:
     }
 
     std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+
+    bool SetSynchronisedStatus(bool synchronised, std::uint32_t estimatedErrorMicroseconds,
+                               std::uint32_t maximumErrorMicroseconds) override {
+        timex state{};  // modes 0: read only
+        if (::adjtimex(&state) < 0) return FailWithErrno();
+        timex change{};
+        change.modes = ADJ_STATUS | ADJ_ESTERROR | ADJ_MAXERROR;
+        change.status = synchronised ? (state.status & ~STA_UNSYNC) : (state.status | STA_UNSYNC);
+        change.esterror = synchronised ? static_cast<long>(estimatedErrorMicroseconds) : kUnsynchronisedErrorMicroseconds;
+        change.maxerror = synchronised ? static_cast<long>(maximumErrorMicroseconds) : kUnsynchronisedErrorMicroseconds;
+        // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
+        ApplySystemTimePrivilegeToThisThread();
+        if (::adjtimex(&change) < 0) return FailWithErrno();
+        return true;
+    }
     std::wstring AdjustmentProblem() override {
         const std::lock_guard<std::mutex> lock(mutex_);
         return problem_;

@@ -15,6 +15,7 @@ namespace {
 constexpr double kPartsPerMillion = 1e-6;
 constexpr std::string_view kHeader = "kairovel-simulated-clock 1";
 constexpr std::string_view kFieldNames[] = {"machine", "clock", "drift_ppm", "increment", "adjustment", "disabled"};
+constexpr std::string_view kSynchronisationFieldNames[] = {"synchronised", "esterror_us", "maxerror_us"};
 
 // elapsed x factor, rounded and held far inside what an int64 count holds
 // (4e18 units are 12,000 years: no meaningful clock gets there).
@@ -116,7 +117,17 @@ std::string SimulatedClockModel::Serialize() const {
     AppendLine(text, "increment", increment_);
     AppendLine(text, "adjustment", adjustment_);
     AppendLine(text, "disabled", disabled_ ? 1 : 0);
+    AppendLine(text, "synchronised", synchronised_ ? 1 : 0);
+    AppendLine(text, "esterror_us", estimatedErrorMicroseconds_);
+    AppendLine(text, "maxerror_us", maximumErrorMicroseconds_);
     return text;
+}
+
+void SimulatedClockModel::SetSynchronisation(bool synchronised, std::uint32_t estimatedMicroseconds,
+                                             std::uint32_t maximumMicroseconds) {
+    synchronised_ = synchronised;
+    estimatedErrorMicroseconds_ = synchronised ? estimatedMicroseconds : kUnsynchronisedErrorMicroseconds;
+    maximumErrorMicroseconds_ = synchronised ? maximumMicroseconds : kUnsynchronisedErrorMicroseconds;
 }
 
 std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view text) {
@@ -144,7 +155,9 @@ std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view t
         const std::size_t blank = line.find(' ');
         if (blank == std::string_view::npos) return refuse("a line is not \"<name> <value>\"");
         const std::string_view name = line.substr(0, blank);
-        if (std::find(std::begin(kFieldNames), std::end(kFieldNames), name) == std::end(kFieldNames)) {
+        if (std::find(std::begin(kFieldNames), std::end(kFieldNames), name) == std::end(kFieldNames) &&
+            std::find(std::begin(kSynchronisationFieldNames), std::end(kSynchronisationFieldNames), name) ==
+                std::end(kSynchronisationFieldNames)) {
             return refuse("it has an unknown field");
         }
         if (!fields.emplace(name, line.substr(blank + 1)).second) return refuse(std::string(name) + " is given twice");
@@ -175,6 +188,20 @@ std::optional<SimulatedClockModel> SimulatedClockModel::Parse(std::string_view t
     if (!ParseNumber(fields["adjustment"], model.adjustment_)) return bad("adjustment");
     if (!ParseNumber(fields["disabled"], disabled) || (disabled != 0 && disabled != 1)) return bad("disabled");
     model.disabled_ = disabled == 1;
+    const int given = static_cast<int>(std::count_if(std::begin(kSynchronisationFieldNames),
+                                                     std::end(kSynchronisationFieldNames),
+                                                     [&](std::string_view name) { return fields.contains(name); }));
+    if (given == 3) {
+        int synchronised = 0;
+        if (!ParseNumber(fields["synchronised"], synchronised) || (synchronised != 0 && synchronised != 1)) {
+            return bad("synchronised");
+        }
+        if (!ParseNumber(fields["esterror_us"], model.estimatedErrorMicroseconds_)) return bad("esterror_us");
+        if (!ParseNumber(fields["maxerror_us"], model.maximumErrorMicroseconds_)) return bad("maxerror_us");
+        model.synchronised_ = synchronised == 1;
+    } else if (given != 0) {
+        return refuse("synchronised, esterror_us and maxerror_us come together");
+    }
     problem.clear();
     return model;
 }

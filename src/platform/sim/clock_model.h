@@ -54,12 +54,24 @@ public:
     std::uint32_t adjustment() const { return disabled_ ? increment_ : adjustment_; }
     bool disabled() const { return disabled_; }
 
+    // Whether the clock is said to be kept, with its estimated and maximum
+    // error in microseconds as the program last told them (as Linux's
+    // kernel keeps them, but without their growth between reports).
+    void SetSynchronisation(bool synchronised, std::uint32_t estimatedMicroseconds, std::uint32_t maximumMicroseconds);
+    bool synchronised() const { return synchronised_; }
+    std::uint32_t estimatedErrorMicroseconds() const { return estimatedErrorMicroseconds_; }
+    std::uint32_t maximumErrorMicroseconds() const { return maximumErrorMicroseconds_; }
+    // The errors of a clock nobody keeps: the Linux kernel's 16 s at boot.
+    static constexpr std::uint32_t kUnsynchronisedErrorMicroseconds = 16'000'000;
+
     // The state text is far smaller; a larger one is no state.
     static constexpr std::size_t kLargestStateBytes = 4096;
 
     // A text of named lines, and back. Parse refuses anything but what
     // Serialize writes: a field missing, unknown, repeated, or out of the
-    // range this model keeps; problem then says what is wrong.
+    // range this model keeps; problem then says what is wrong. The
+    // synchronisation's three fields may be missing (a state written before
+    // the clock kept them): the clock is then not synchronised.
     std::string Serialize() const;
     static std::optional<SimulatedClockModel> Parse(std::string_view text);
     static std::optional<SimulatedClockModel> Parse(std::string_view text, std::string& problem);
@@ -73,6 +85,9 @@ private:
     std::uint32_t increment_ = kNominalIncrement;
     std::uint32_t adjustment_ = kNominalIncrement;
     bool disabled_ = true;
+    bool synchronised_ = false;
+    std::uint32_t estimatedErrorMicroseconds_ = kUnsynchronisedErrorMicroseconds;
+    std::uint32_t maximumErrorMicroseconds_ = kUnsynchronisedErrorMicroseconds;
 };
 
 // A performance counter in nanoseconds that runs at the simulated clock's

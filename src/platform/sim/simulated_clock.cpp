@@ -169,7 +169,18 @@ bool SimulatedClock::Read(Reading& out) const {
     out.adjustment = model.adjustment();
     out.increment = model.increment();
     out.disabled = model.disabled();
+    out.synchronised = model.synchronised();
+    out.estimatedErrorMicroseconds = model.estimatedErrorMicroseconds();
+    out.maximumErrorMicroseconds = model.maximumErrorMicroseconds();
     return true;
+}
+
+bool SimulatedClock::SetSynchronisedStatus(bool synchronised, std::uint32_t estimatedErrorMicroseconds,
+                                           std::uint32_t maximumErrorMicroseconds) {
+    return Change([&](std::int64_t, SimulatedClockModel& model) {
+        model.SetSynchronisation(synchronised, estimatedErrorMicroseconds, maximumErrorMicroseconds);
+        return true;
+    });
 }
 
 bool SimulatedClock::Configure(std::optional<double> trueErrorMilliseconds, std::optional<double> driftPpm) {

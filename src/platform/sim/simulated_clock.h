@@ -46,6 +46,9 @@ public:
     bool SetSystemTimeAdjustment(std::uint32_t adjustment, bool disabled) override;
     bool RestoreAbandonedAdjustment(std::wstring& restored) override;
     std::string AnotherAdjuster() override { return record_.OtherHolder(); }
+    // Kept in the state, where kairovel-simclock shows it.
+    bool SetSynchronisedStatus(bool synchronised, std::uint32_t estimatedErrorMicroseconds,
+                               std::uint32_t maximumErrorMicroseconds) override;
     std::wstring AdjustmentProblem() override { return record_.Problem(); }
     std::uint32_t NominalTimeIncrement() override { return SimulatedClockModel::kNominalIncrement; }
     // GetSystemTimeAdjustmentRange: like Windows, any 32-bit adjustment.
@@ -60,6 +63,9 @@ public:
         std::uint32_t adjustment = 0;
         std::uint32_t increment = 0;
         bool disabled = true;
+        bool synchronised = false;
+        std::uint32_t estimatedErrorMicroseconds = 0;
+        std::uint32_t maximumErrorMicroseconds = 0;
     };
     bool Read(Reading& out) const;
     // Sets the true error and the drift, either or both; the adjustment stays.

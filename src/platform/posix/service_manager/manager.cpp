@@ -7,7 +7,9 @@
 // the status is systemd's state of the unit with what the service reported
 // (service_state.h); DeleteService disables the unit and removes its file,
 // and systemd lets a unit that still runs go once it has stopped, as Windows
-// deletes an entry marked for deletion. The calls keep the Windows error
+// deletes an entry marked for deletion. The unit is also listed for timedated
+// (/etc/systemd/ntp-units.d) as the machine's time service, so that
+// timedatectl shows it and set-ntp stops and starts it. The calls keep the Windows error
 // codes: ERROR_SERVICE_DOES_NOT_EXIST, ERROR_SERVICE_EXISTS,
 // ERROR_SERVICE_ALREADY_RUNNING, ERROR_SERVICE_NOT_ACTIVE, ERROR_ACCESS_DENIED
 // for a caller who is not root, RPC_S_SERVER_UNAVAILABLE where systemd is not
@@ -125,6 +127,15 @@ std::uint32_t WriteNewFile(const std::filesystem::path& file, const std::string&
     return code;
 }
 
+// Names the unit for timedated as a time service's, over what an earlier
+// one of this name left.
+std::uint32_t ListAsTimeService(const std::string& stem) {
+    if (::mkdir(kTimeServiceListFolder.c_str(), 0755) != 0 && errno != EEXIST) return WindowsErrorFromErrno(errno);
+    const std::filesystem::path file = TimeServiceListFile(stem);
+    if (::unlink(file.c_str()) != 0 && errno != ENOENT) return WindowsErrorFromErrno(errno);
+    return WriteNewFile(file, "# The time service of kairovel /install, for timedatectl set-ntp.\n" + UnitName(stem) + "\n");
+}
+
 // systemd runs the program as root: one that another user could replace
 // would run as root whatever they put there. The refusal says why on
 // standard error (state_folder.h).
@@ -229,12 +240,13 @@ public:
             return FailHandle(status);
         }
         RuntimeFolder(stem).Remove();  // what an earlier service of this name left
-        std::uint32_t status = ERROR_SUCCESS;
-        if (startType == SERVICE_AUTO_START) status = manager->bus->Enable(UnitName(stem));
+        std::uint32_t status = ListAsTimeService(stem);
+        if (status == ERROR_SUCCESS && startType == SERVICE_AUTO_START) status = manager->bus->Enable(UnitName(stem));
         if (status == ERROR_SUCCESS) status = manager->bus->Reload();
         if (status != ERROR_SUCCESS) {
             // Nothing half-made stays behind.
             manager->bus->Disable(UnitName(stem));
+            ::unlink(TimeServiceListFile(stem).c_str());
             ::unlink(UnitFile(stem).c_str());
             manager->bus->Reload();
             return FailHandle(status);
@@ -346,6 +358,7 @@ public:
         if (status == ERROR_SUCCESS && ::unlink(UnitFile(service->stem).c_str()) != 0) {
             status = WindowsErrorFromErrno(errno);
         }
+        if (status == ERROR_SUCCESS) ::unlink(TimeServiceListFile(service->stem).c_str());
         if (status == ERROR_SUCCESS) status = service->bus->Reload();
         if (status != ERROR_SUCCESS) return FailCall(status);
         // A stopped service leaves nothing; a running one keeps its folder until the machine stops.

@@ -25,5 +25,13 @@ inline std::string UnitName(const std::string& stem) { return stem + ".service";
 // Where systemd reads the units an administrator writes.
 inline const std::filesystem::path kUnitFolder = "/etc/systemd/system";
 inline std::filesystem::path UnitFile(const std::string& stem) { return kUnitFolder / UnitName(stem); }
+// Where an administrator lists the units of time services for timedated
+// (timedatectl's "NTP service", set-ntp): one file names the service's unit.
+// It sorts before systemd-timesyncd's 80-systemd-timesyncd.list, so that
+// set-ntp true starts this one where both are installed.
+inline const std::filesystem::path kTimeServiceListFolder = "/etc/systemd/ntp-units.d";
+inline std::filesystem::path TimeServiceListFile(const std::string& stem) {
+    return kTimeServiceListFolder / ("50-" + stem + ".list");
+}
 
 }  // namespace kairovel::platform::scm
