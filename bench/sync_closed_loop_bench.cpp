@@ -98,7 +98,7 @@ Outcome Simulate(double driftPpm, std::uint32_t periodSeconds) {
     clock.SetTrueErrorMilliseconds(kInitialErrorMilliseconds);
     const kairovel::platform::ScopedFacility<kairovel::platform::ClockFacility> useClock(clock);
     IdealSourceFactory factory(clock);
-    const kairovel::platform::ScopedFacility<kairovel::SourceFactory> useSources(factory);
+    const kairovel::ScopedSourceFactory useSources(factory);
     IdleProcess process;
     const kairovel::platform::ScopedFacility<kairovel::platform::ProcessFacility> useProcess(process);
 

@@ -19,6 +19,7 @@
 
 #include "platform/codepage.h"
 #include "platform/last_error.h"
+#include "platform/service_controls.h"
 #include "platform/service_manager.h"
 #include "platform/system_message.h"
 
@@ -131,10 +132,9 @@ int Start(SC_HANDLE service, const std::wstring& name, const std::vector<std::ws
     return Query(service, name, arguments);
 }
 
-template <std::uint32_t Control>
-int SendControl(SC_HANDLE service, const std::wstring& name, const std::vector<std::wstring>&) {
+int SendControl(SC_HANDLE service, const std::wstring& name, std::uint32_t control) {
     SERVICE_STATUS status;
-    if (!ServiceManager().ControlService(service, Control, status)) return Failed(L"ControlService");
+    if (!ServiceManager().ControlService(service, control, status)) return Failed(L"ControlService");
     PrintStatus(name, status);
     return 0;
 }
@@ -155,10 +155,6 @@ int QueryConfig(SC_HANDLE service, const std::wstring& name, const std::vector<s
 constexpr Command kCommands[] = {
     {"query", SERVICE_QUERY_STATUS, Query},
     {"start", SERVICE_START | SERVICE_QUERY_STATUS, Start},
-    {"stop", SERVICE_STOP, SendControl<SERVICE_CONTROL_STOP>},
-    {"pause", SERVICE_PAUSE_CONTINUE, SendControl<SERVICE_CONTROL_PAUSE>},
-    {"continue", SERVICE_PAUSE_CONTINUE, SendControl<SERVICE_CONTROL_CONTINUE>},
-    {"interrogate", SERVICE_INTERROGATE, SendControl<SERVICE_CONTROL_INTERROGATE>},
     {"delete", DELETE, Delete},
     {"qc", SERVICE_QUERY_CONFIG, QueryConfig},
 };
@@ -180,14 +176,21 @@ int main(int argc, char** argv) {
     for (const Command& candidate : kCommands) {
         if (verb == candidate.name) command = &candidate;
     }
-    if (command == nullptr || (argc > 3 && verb != "start")) return Usage();
+    // The controls' commands (stop, pause, continue, interrogate) are the control table's.
+    const ServiceControl* control = nullptr;
+    for (const ServiceControl& candidate : kServiceControls) {
+        if (!candidate.commandWord.empty() && verb == candidate.commandWord) control = &candidate;
+    }
+    if ((command == nullptr && control == nullptr) || (argc > 3 && verb != "start")) return Usage();
     const std::wstring name = AnsiToWide(argv[2]);
     std::vector<std::wstring> arguments;
     for (int i = 3; i < argc; ++i) arguments.push_back(AnsiToWide(argv[i]));
 
     const ScopedServiceHandle manager(ServiceManager().OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) return Failed(L"OpenSCManager");
-    const ScopedServiceHandle service(ServiceManager().OpenServiceW(manager.get(), name.c_str(), command->access));
+    const std::uint32_t access = command != nullptr ? command->access : control->neededAccess;
+    const ScopedServiceHandle service(ServiceManager().OpenServiceW(manager.get(), name.c_str(), access));
     if (!service) return Failed(L"OpenService");
-    return command->run(service.get(), name, arguments);
+    return command != nullptr ? command->run(service.get(), name, arguments)
+                              : SendControl(service.get(), name, control->code);
 }

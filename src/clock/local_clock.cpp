@@ -82,11 +82,11 @@ LocalClock& TheLocalClock() {
 LocalClock::LocalClock() : LocalClock(ProcessLocalClockState()) {}
 
 LocalClock::LocalClock(LocalClockState& state) : state_(state) {
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
-    if (state_.instanceCount++ != 0) return;
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
+    if (state_.InstanceCount++ != 0) return;
     // A run killed in a slew left its adjustment in force: that goes first,
     // or this run would take it for the machine's own and restore it too.
-    platform::Clock().RestoreAbandonedAdjustment(state_.abandonedRestored);
+    platform::Clock().RestoreAbandonedAdjustment(state_.AbandonedRestored);
     try {
         ReadPlatformAdjustment(state_.StartupDisabled, state_.StartupAdjustment);
     } catch (...) {
@@ -100,8 +100,8 @@ LocalClock::LocalClock(LocalClockState& state) : state_(state) {
 
 LocalClock::~LocalClock() {
     {
-        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
-        if (--state_.instanceCount != 0) return;
+        const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
+        if (--state_.InstanceCount != 0) return;
     }
     try {
         Restore();
@@ -131,21 +131,21 @@ void LocalClock::ReadPlatformAdjustment(bool& disabled, std::uint32_t& adjustmen
     if (!platform::Clock().GetSystemTimeAdjustment(adjustment, increment, disabled)) {
         RaiseError(L"Error %d from GetSystemTimeAdjustment", platform::GetLastError());
     }
-    state_.platformDisabled = disabled;
+    state_.PlatformDisabled = disabled;
 }
 
 void LocalClock::GetAdjustment(bool& disabled, std::uint32_t& adjustment) {
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
     ReadPlatformAdjustment(disabled, adjustment);
 }
 
 void LocalClock::SetAdjustment(bool disabled, std::uint32_t adjustment) {
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
     SetAdjustmentLocked(disabled, adjustment);
 }
 
 void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
-    if (state_.adjustmentFinal) return;  // the program is ending with the start-up adjustment in force
+    if (state_.AdjustmentFinal) return;  // the program is ending with the start-up adjustment in force
     bool currentDisabled = false;
     std::uint32_t current = 0;
     ReadPlatformAdjustment(currentDisabled, current);
@@ -164,7 +164,7 @@ void LocalClock::SetAdjustmentLocked(bool disabled, std::uint32_t adjustment) {
         if (problem.empty()) RaiseError(L"Error %d from SetSystemTimeAdjustment", error);
         RaiseError(L"Error %d from SetSystemTimeAdjustment: %s", error, problem);
     }
-    state_.platformDisabled = disabled;
+    state_.PlatformDisabled = disabled;
     state_.AdjustmentChanged = true;
 }
 
@@ -196,8 +196,8 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
 
     // The free run just ended: from the end of the last correction to now.
     std::int32_t freeRunDuration = 0;
-    if (!state_.firstAdjustDone) {
-        state_.firstAdjustDone = true;
+    if (!state_.FirstAdjustDone) {
+        state_.FirstAdjustDone = true;
         state_.LastAdjustTime.Assign(now);
     } else {
         freeRunDuration = static_cast<std::int32_t>(now.Minus(state_.LastAdjustTime).Milliseconds() / 1000);
@@ -205,8 +205,8 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
 
     state_.ClockAdjust = BaseAdjustment();
     const bool disabledBefore = [this] {
-        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
-        return state_.platformDisabled;
+        const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
+        return state_.PlatformDisabled;
     }();
 
     const double rate = PerMille(d, seconds);
@@ -255,9 +255,9 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
 
     RunAdjustment(freeRun, base, false);
 
-    if (state_.store != nullptr) {
+    if (state_.Store != nullptr) {
         state_.StableCount = TruncatedMagnitudeBelow(slope, kStableSlopePerMille) ? state_.StableCount + 1 : 0;
-        if (state_.StableCount > kStableCorrectionsBeforePersisting) state_.store->Persist(base);
+        if (state_.StableCount > kStableCorrectionsBeforePersisting) state_.Store->Persist(base);
     }
     state_.ClockAdjust = base;
 }
@@ -265,8 +265,8 @@ void LocalClock::Adjust(const TimeSpan& deviation, std::uint32_t seconds, std::u
 void LocalClock::ReportAbandonedAdjustment() {
     std::wstring restored;
     {
-        const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
-        restored.swap(state_.abandonedRestored);
+        const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
+        restored.swap(state_.AbandonedRestored);
     }
     if (!restored.empty()) {
         Log(CurrentLogger(), LevelInfo, L"Put back the time adjustment a run that ended without restoring it had found: %s",
@@ -282,7 +282,7 @@ void LocalClock::RefuseWhileAnotherAdjusts() {
 }
 
 void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
-    state_.store = &store;
+    state_.Store = &store;
     double stored = 0.0;
     try {
         stored = store.Read();
@@ -300,25 +300,25 @@ void LocalClock::UseStoredAdjustment(AdjustmentStore& store) {
 }
 
 void LocalClock::Restore() {
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
     RestoreLocked();
 }
 
 void LocalClock::RestoreForExit() {
     // One lock over both, so that no pass sets an adjustment between them.
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
     RestoreLocked();
-    state_.adjustmentFinal = true;
+    state_.AdjustmentFinal = true;
     // A clock nobody keeps any more is no longer said to be kept.
-    if (state_.reportedSynchronised && platform::Clock().SetSynchronisedStatus(false, 0, 0)) {
-        state_.reportedSynchronised = false;
+    if (state_.ReportedSynchronised && platform::Clock().SetSynchronisedStatus(false, 0, 0)) {
+        state_.ReportedSynchronised = false;
         Log(CurrentLogger(), LevelTrace, L"Told the system the clock is no longer kept.");
     }
 }
 
 void LocalClock::ReportSynchronised(std::uint64_t estimatedMicroseconds, std::uint64_t maximumMicroseconds) {
-    const std::lock_guard<std::mutex> lock(state_.adjustmentMutex);
-    if (state_.adjustmentFinal || maximumMicroseconds >= kUnsynchronisedMicroseconds) return;
+    const std::lock_guard<std::mutex> lock(state_.AdjustmentMutex);
+    if (state_.AdjustmentFinal || maximumMicroseconds >= kUnsynchronisedMicroseconds) return;
     const auto estimated = static_cast<std::uint32_t>(std::min(estimatedMicroseconds, maximumMicroseconds));
     const auto maximum = static_cast<std::uint32_t>(maximumMicroseconds);
     if (!platform::Clock().SetSynchronisedStatus(true, estimated, maximum)) {
@@ -326,7 +326,7 @@ void LocalClock::ReportSynchronised(std::uint64_t estimatedMicroseconds, std::ui
             platform::GetLastError());
         return;
     }
-    state_.reportedSynchronised = true;
+    state_.ReportedSynchronised = true;
     Log(CurrentLogger(), LevelTrace,
         L"Told the system the clock is synchronised: estimated error %u microseconds, maximum error %u microseconds.",
         estimated, maximum);

@@ -36,24 +36,24 @@ namespace kairovel {
 struct LocalClockState {
     // Guards what the stopping thread's Restore shares with a running pass:
     // the start-up values, AdjustmentChanged and every change of the platform's adjustment.
-    std::mutex adjustmentMutex;
-    std::uint32_t instanceCount = 0;
+    std::mutex AdjustmentMutex;
+    std::uint32_t InstanceCount = 0;
     std::uint32_t StartupAdjustment = 0;  // the platform's adjustment when the first LocalClock was made
     bool StartupDisabled = true;          // its disabled flag then (true until read)
     bool AdjustmentChanged = false;       // this program has set an adjustment since
-    bool platformDisabled = true;         // the platform's flag as last read or written here
-    bool adjustmentFinal = false;         // restored for the program's end: no change after it
-    bool reportedSynchronised = false;    // the platform was told the clock is kept
+    bool PlatformDisabled = true;         // the platform's flag as last read or written here
+    bool AdjustmentFinal = false;         // restored for the program's end: no change after it
+    bool ReportedSynchronised = false;    // the platform was told the clock is kept
     // What a run that ended without its restore had left and this one put
     // back before it read the start-up adjustment; empty when nothing.
-    std::wstring abandonedRestored;
+    std::wstring AbandonedRestored;
 
     // Used by one pass at a time, without a lock.
     double ClockAdjust = 0.0;  // base adjustment between corrections; 0: not set yet
     TimeValue LastAdjustTime{platform::SYSTEMTIME{}};
-    bool firstAdjustDone = false;
+    bool FirstAdjustDone = false;
     std::uint32_t StableCount = 0;  // consecutive Adjust calls with a small deviation slope
-    AdjustmentStore* store = nullptr;
+    AdjustmentStore* Store = nullptr;
 };
 
 class LocalClock : public TimeProvider {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/argument_drivers.h"
+#include "config/source_kind.h"
 #include "config/text_case.h"
 #include "log/logger.h"
 #include "platform/codepage.h"
@@ -47,23 +48,20 @@ Scan ScanDecimal(std::basic_string_view<Char> text, std::size_t& at, std::int32_
     return Scan::Number;
 }
 
-// Adding a source (keywords 1 to 5).
-enum class EmptyName { Allowed, Refused };
-
-void AddSource(const ArgumentSource& source, std::wstring_view prefix, EmptyName emptyName,
-               FormatText<> emptyNameMessage, bool isNtMachine) {
+// Adding a source of a kind (the first keywords).
+void AddSource(const ArgumentSource& source, const SourceKindEntry& kind) {
     Configuration& configuration = TheConfiguration();
     if (configuration.NumberOfTimeSources >= Configuration::kMaxSources) {
         RaiseError(L"Too many time sources in command line");
     }
     std::wstring name = source.HasValue() ? source.ArgumentValue() : std::wstring();
-    if (name.empty() && emptyName == EmptyName::Refused) RaiseError(emptyNameMessage);
-    if (isNtMachine) {
+    if (name.empty() && !kind.nameRequired.empty()) RaiseError(L"%s", std::wstring(kind.nameRequired));
+    if (kind.namedWithBackslashes) {
         // An NT machine is named with two leading backslashes, however many of them were given.
         if (name.empty() || name[0] != L'\\') name.insert(0, 1, L'\\');
         if (name.size() < 2 || name[1] != L'\\') name.insert(0, 1, L'\\');
     }
-    configuration.SourceName[configuration.NumberOfTimeSources] = std::wstring(prefix) + name;
+    configuration.SourceName[configuration.NumberOfTimeSources] = std::wstring(kind.prefix) + name;
     ++configuration.NumberOfTimeSources;
 }
 
@@ -184,24 +182,9 @@ struct Keyword {
     void (*apply)(const ArgumentSource&);
 };
 
-// Tested in this order; the first keyword the argument begins with acts.
-constexpr std::array<Keyword, 21> kKeywords{{
-    {L"domain", [](const ArgumentSource& s) { AddSource(s, L"D,", EmptyName::Allowed, L"", false); }},
-    {L"nt_machine",
-     [](const ArgumentSource& s) {
-         AddSource(s, L"L,", EmptyName::Refused, L"Machine name required with nt_machine argument\n", true);
-     }},
-    {L"tcp_machine",
-     [](const ArgumentSource& s) {
-         AddSource(s, L"T,", EmptyName::Refused,
-                   L"Machine name or internet address required with tcp_machine argument\n", false);
-     }},
-    {L"udp_machine",
-     [](const ArgumentSource& s) {
-         AddSource(s, L"U,", EmptyName::Refused,
-                   L"Machine name or internet address required with udp_machine argument\n", false);
-     }},
-    {L"ntp_machine", [](const ArgumentSource& s) { AddSource(s, L"N,", EmptyName::Allowed, L"", false); }},
+// Tested in this order, after the source kinds' keywords; the first keyword
+// the argument begins with acts.
+constexpr std::array<Keyword, 16> kKeywords{{
     {L"period", ParsePeriod},
     {L"at", ParseAt},
     {L"log",
@@ -248,6 +231,12 @@ void ParseTimeTriple(std::wstring_view text, StartTime& fields) {
 void ParseArgument(const ArgumentSource& source) {
     if (!source.HasPrefix()) {
         RaiseError(L"Argument %s in command line does not start with / or -", source.CurrentArgument());
+    }
+    for (const SourceKindEntry& kind : kSourceKinds) {
+        if (source.MatchesKeyword(kind.keyword)) {
+            AddSource(source, kind);
+            return;
+        }
     }
     for (const Keyword& keyword : kKeywords) {
         if (source.MatchesKeyword(keyword.word)) {

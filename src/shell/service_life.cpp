@@ -16,6 +16,7 @@
 #include "platform/console_control.h"
 #include "platform/kernel_object.h"
 #include "platform/last_error.h"
+#include "platform/service_controls.h"
 #include "platform/service_dispatcher.h"
 #include "platform/threads.h"
 #include "shell/console_ctrl_handler.h"
@@ -25,10 +26,9 @@
 namespace kairovel {
 namespace {
 
-constexpr std::uint32_t kPendingWaitHint = 3000;  // milliseconds
-// Accepted in every state but the start: stop, pause and continue, shut-down.
-constexpr std::uint32_t kControlsAccepted =
-    platform::SERVICE_ACCEPT_STOP | platform::SERVICE_ACCEPT_PAUSE_CONTINUE | platform::SERVICE_ACCEPT_SHUTDOWN;
+constexpr std::uint32_t kPendingWaitHintMilliseconds = 3000;
+// Accepted in every state but the start: every control of the table.
+constexpr std::uint32_t kControlsAccepted = platform::AllAcceptedControls();
 
 // The status record, reused for every report, with the checkpoint counter
 // (never reset) and where the reports go. ServiceMain and the control handler
@@ -72,27 +72,28 @@ void ServiceControlHandler(std::uint32_t control) {
     platform::ThreadsFacility& threads = platform::Threads();
     std::unique_lock<std::mutex> lock(ReportMutex);
     const std::uint32_t current = ServiceStatus.dwCurrentState;
-    switch (control) {
-        case platform::SERVICE_CONTROL_STOP:
-            ReportLocked(platform::SERVICE_STOP_PENDING, 0, kPendingWaitHint);
+    const platform::ServiceControl* entry = platform::FindServiceControl(control);
+    switch (entry != nullptr ? entry->action : platform::ControlAction::Report) {
+        case platform::ControlAction::Stop:
+            ReportLocked(platform::SERVICE_STOP_PENDING, 0, kPendingWaitHintMilliseconds);
             lock.unlock();
             SetStopEvent();
             break;
-        case platform::SERVICE_CONTROL_SHUTDOWN:
+        case platform::ControlAction::ShutDown:
             lock.unlock();
             SetStopEvent();
             break;
-        case platform::SERVICE_CONTROL_PAUSE:
+        case platform::ControlAction::Pause:
             // SuspendThread returns once the scheduler is held in a sleep or
             // a wait: from the report on, no pass starts.
             if (current == platform::SERVICE_RUNNING) threads.SuspendThread(SchedulerHandle.load());
             ReportLocked(current == platform::SERVICE_RUNNING ? platform::SERVICE_PAUSED : current, 0, 0);
             break;
-        case platform::SERVICE_CONTROL_CONTINUE:
+        case platform::ControlAction::Continue:
             if (current == platform::SERVICE_PAUSED) threads.ResumeThread(SchedulerHandle.load());
             ReportLocked(platform::SERVICE_RUNNING, 0, 0);
             break;
-        default:  // SERVICE_CONTROL_INTERROGATE and anything else
+        case platform::ControlAction::Report:  // interrogation, and anything else
             ReportLocked(current, 0, 0);
             break;
     }
@@ -179,7 +180,7 @@ void ServiceMain(std::uint32_t argumentCount, wchar_t** arguments) {
             const std::lock_guard<std::mutex> lock(ReportMutex);
             ServiceStatus.dwServiceType = platform::SERVICE_WIN32_OWN_PROCESS;
             ServiceStatus.dwServiceSpecificExitCode = 0;
-            ReportLocked(platform::SERVICE_START_PENDING, 0, kPendingWaitHint);
+            ReportLocked(platform::SERVICE_START_PENDING, 0, kPendingWaitHintMilliseconds);
         }
         GetParametersFromRegistry();
         ParseStartParameters(argumentCount, arguments);

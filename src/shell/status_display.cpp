@@ -8,7 +8,7 @@
 #include "log/format.h"
 #include "platform/console.h"
 #include "shell/service_status.h"
-#include "sources/source_kind.h"
+#include "config/source_kind.h"
 
 namespace kairovel {
 namespace {

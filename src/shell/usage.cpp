@@ -1,7 +1,8 @@
 #include "shell/usage.h"
 
-#include "platform/console.h"
+#include "config/source_kind.h"
 #include "log/program_identity.h"
+#include "platform/console.h"
 
 namespace kairovel {
 
@@ -15,11 +16,9 @@ std::wstring UsageText() {
         L"  /remove   to remove the service\n"
         L"  /immediate to synchronize from the command line (without the service)\n"
         L"  /status to display current status of the service\n"
-        L"\n"
-        L"  /domain=<domain name> to use the PDC of the domain as time source\n"
-        L"  /nt_machine=<nt machine name> to use that node as time source\n"
-        L"  /tcp_machine=<machine name> to use that node as time source\n"
-        L"  /ntp_machine=<machine name> to use that node as the NTP server\n"
+        L"\n";
+    for (const SourceKindEntry& kind : kSourceKinds) text += kind.usageLine;
+    text +=
         L"\n"
         L"  /period=<hours>:<minutes>:<seconds> to specify update frequency\n"
         L"  /at=<hours>:<minutes>:<seconds> to specify starting time for syncing\n"

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sources/source_kind.h"
+#include "config/source_kind.h"
 
 namespace kairovel {
 

@@ -9,7 +9,7 @@
 #include "platform/process.h"
 #include "sync/acquisition.h"
 #include "sync/active_sources.h"
-#include "sources/source_kind.h"
+#include "config/source_kind.h"
 #include "sync/selection.h"
 #include "timebase/numeric.h"
 #include "timebase/time_span.h"
@@ -17,7 +17,6 @@
 namespace kairovel {
 namespace {
 
-constexpr wchar_t kOwnDomainSource[] = L"D,";
 constexpr wchar_t kConsoleDevice[] = L"Console";
 
 // Whether the configured log device is the console: none named, or "Console" in any case.
@@ -69,7 +68,7 @@ void ApplySourceDefaults() {
     Configuration& configuration = TheConfiguration();
     if (configuration.NumberOfTimeSources == 0) {
         configuration.NumberOfTimeSources = 1;
-        configuration.SourceName[0] = kOwnDomainSource;
+        configuration.SourceName[0] = SourceKindOf(SourceKind::Domain).prefix;  // the own domain's controller
     }
     if (configuration.MaxTimeSources == 0 || configuration.MaxTimeSources > configuration.NumberOfTimeSources) {
         configuration.MaxTimeSources = configuration.NumberOfTimeSources;

@@ -97,7 +97,7 @@ protected:
     }
     // One service pass whose deviation, over a free run of kFreeRun seconds, has the given slope.
     void PassWithSlope(LocalClock& clock, double slopePerMille) {
-        if (state_.firstAdjustDone) EndFreeRunAfter(kFreeRun);
+        if (state_.FirstAdjustDone) EndFreeRunAfter(kFreeRun);
         clock.Adjust(TimeSpan(std::llround(slopePerMille * kFreeRun)), kWindow, kFreeRun);
     }
 
@@ -327,7 +327,7 @@ TEST_F(LocalClockTest, StoredAdjustmentIsUsedOnlyWithinFiveHundredPpmOfTheStartU
             EXPECT_EQ(state.ClockAdjust, 0.0);
             EXPECT_EQ(Changes(), changes);
         }
-        EXPECT_EQ(state.store, &store);
+        EXPECT_EQ(state.Store, &store);
     }
 }
 

@@ -51,7 +51,7 @@ TEST_F(ImmediateModeTest, SlewsOverTheWindowThenPutsTheAdjustmentBackAndServesTi
 TEST_F(ImmediateModeTest, TheTimeServerServesDuringThePassAndEndsWithIt) {
     AddSource(L"T,127.0.0.1,1");
     NetworkSourceFactory network;
-    const platform::ScopedFacility<SourceFactory> useNetwork(network);
+    const ScopedSourceFactory useNetwork(network);
     RunImmediate();
     EXPECT_THAT(Logged(LevelOk), ElementsAre(L"Corrected clock deviation of 0 milliseconds."));
     EXPECT_TRUE(Logged(LevelError).empty());

@@ -64,7 +64,7 @@ protected:
     QuietProcess process_;
     platform::ScopedFacility<platform::ProcessFacility> useProcess_{process_};
     ScriptedSourceFactory sources_;
-    platform::ScopedFacility<SourceFactory> useSources_{sources_};
+    ScopedSourceFactory useSources_{sources_};
     ScopedRecordingLogger log_;
     LocalClockState clockState_;
     LocalClock clock_{clockState_};

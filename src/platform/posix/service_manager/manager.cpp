@@ -41,6 +41,7 @@
 #include "platform/posix/service_manager/unit_file.h"
 #include "platform/posix/service_manager/unit_name.h"
 #include "platform/posix/state_folder.h"
+#include "platform/service_controls.h"
 #include "platform/service_manager.h"
 #include "platform/win_types.h"
 
@@ -152,20 +153,6 @@ std::uint32_t StartFailure(const UnitState& unit, const ServiceUnit& entry) {
         return ::stat(WideToAnsi(entry.binaryPath).c_str(), &info) != 0 ? ERROR_FILE_NOT_FOUND : ERROR_BAD_EXE_FORMAT;
     }
     return ERROR_PROCESS_ABORTED;
-}
-
-std::uint32_t AccessForControl(std::uint32_t control) {
-    switch (control) {
-        case SERVICE_CONTROL_STOP:
-            return SERVICE_STOP;
-        case SERVICE_CONTROL_PAUSE:
-        case SERVICE_CONTROL_CONTINUE:
-            return SERVICE_PAUSE_CONTINUE;
-        case SERVICE_CONTROL_INTERROGATE:
-            return SERVICE_INTERROGATE;
-        default:
-            return control >= kFirstUserControl && control <= kLastUserControl ? SERVICE_USER_DEFINED_CONTROL : 0;
-    }
 }
 
 class SystemdServiceManager final : public ServiceManagerFacility {
@@ -307,7 +294,8 @@ public:
     }
 
     bool ControlService(SC_HANDLE handle, std::uint32_t control, SERVICE_STATUS& status) override {
-        const std::uint32_t needed = AccessForControl(control);
+        const ServiceControl* entry = FindServiceControl(control);
+        const std::uint32_t needed = entry != nullptr ? entry->neededAccess : 0;
         if (needed == 0) return FailCall(ERROR_INVALID_PARAMETER);  // the shut-down control is the system's own
         const std::shared_ptr<OpenObject> service = FindService(handle, needed);
         if (service == nullptr) return false;

@@ -1,5 +1,6 @@
 #include "platform/posix/service_manager/service_state.h"
 
+#include "platform/service_controls.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform::scm {
@@ -53,10 +54,9 @@ std::uint32_t ControlRefusal(std::uint32_t control, const SERVICE_STATUS& status
         default:
             break;
     }
-    std::uint32_t needed = 0;  // interrogation and the service's own controls always go
-    if (control == SERVICE_CONTROL_STOP) needed = SERVICE_ACCEPT_STOP;
-    if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) needed = SERVICE_ACCEPT_PAUSE_CONTINUE;
-    if (control == SERVICE_CONTROL_SHUTDOWN) needed = SERVICE_ACCEPT_SHUTDOWN;
+    // Interrogation and the service's own controls always go.
+    const ServiceControl* entry = FindServiceControl(control);
+    const std::uint32_t needed = entry != nullptr ? entry->acceptedWith : 0;
     return (status.dwControlsAccepted & needed) == needed ? ERROR_SUCCESS : ERROR_INVALID_SERVICE_CONTROL;
 }
 
