@@ -28,3 +28,17 @@ if(WIN32)
   endif()
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0602)
 endif()
+
+# The hardening Debian builds its own daemons with (dpkg-buildflags with
+# hardening=+all): a stack protector, format checks, fortified functions,
+# position-independent executables and full RELRO with immediate binding.
+# Fortified functions need the optimiser, which the Debug build (ASan) has
+# not; the fuzz targets keep clang's own settings.
+if(NOT WIN32 AND NOT KAIROVEL_SANITIZE STREQUAL "fuzz")
+  add_compile_options(-fstack-protector-strong -Wformat -Werror=format-security)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+    add_compile_definitions(_FORTIFY_SOURCE=2)
+  endif()
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  add_link_options(-pie -Wl,-z,relro -Wl,-z,now)
+endif()
