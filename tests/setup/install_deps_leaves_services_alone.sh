@@ -23,6 +23,10 @@ mount -t overlay overlay -o "lowerdir=/,upperdir=$scratch/upper,workdir=$scratch
 mount -t proc proc "$scratch/copy/proc"
 mount --rbind /sys "$scratch/copy/sys"
 mount --rbind /dev "$scratch/copy/dev"
+# The checkout at its own path, also where it lies on another file system than
+# the root's (a separate /home, a tmpfs /tmp), which the overlay does not show.
+mkdir -p "$scratch/copy$checkout"
+mount --bind "$checkout" "$scratch/copy$checkout"
 chroot "$scratch/copy" bash -s "$checkout" <<'COPY'
 set -euo pipefail
 checkout=$1
