@@ -278,6 +278,21 @@ TEST_F(ServiceOnSystemd, TheSystemReadsTheClockAsKeptWhileTheServiceRuns) {
     const std::string shown = Shell("timedatectl show");
     EXPECT_THAT(shown, HasSubstr("NTPSynchronized=yes\n"));
     EXPECT_THAT(shown, HasSubstr("\nNTP=yes\n"));
+    // What a fleet's monitoring reads: node_exporter's timex collector.
+    BackgroundProcess exporter({PeerProgram("usr/bin/prometheus-node-exporter"), "--collector.disable-defaults",
+                                "--collector.timex", "--web.listen-address=127.0.0.1:9100"});
+    std::string metrics;
+    EXPECT_TRUE(Eventually(
+        [&] {
+            metrics = Command({"bash", "-c",
+                               "exec 3<>/dev/tcp/127.0.0.1/9100 && printf 'GET /metrics HTTP/1.0\\r\\n\\r\\n' >&3 "
+                               "&& cat <&3"})
+                          .standardOutput;
+            return metrics.find("node_timex_sync_status") != std::string::npos;
+        },
+        20s, 200ms))
+        << exporter.Output();
+    EXPECT_THAT(metrics, HasSubstr("\nnode_timex_sync_status 1\n"));
 
     EXPECT_EQ(Command({"timedatectl", "set-ntp", "false"}).exitCode, 0);
     EXPECT_TRUE(AwaitState("1  STOPPED"));
