@@ -16,7 +16,8 @@ using namespace std::chrono_literals;
 // The cases of the system around the service (timedated, time-sync.target)
 // and of faults other actors bring (a second adjuster, a damaged registry, a
 // full disk) run in a guest of their own, beside the user's life.
-constexpr char kFaultCases[] = "*ClockAsKept*:*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*";
+constexpr char kFaultCases[] =
+    "*ClockAsKept*:*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*:*NothingTheServicesUser*";
 
 void RunCasesInAGuest(const std::string& filter) {
     SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no", "--gtest_filter=" + filter}, {}, 170});

@@ -2,7 +2,10 @@
 // with its start time since boot from /proc.
 #include "platform/run_identity.h"
 
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <fstream>
 #include <sstream>
@@ -63,7 +66,13 @@ bool IsRunningProcess(const std::string& identity) {
     if (!(in >> pid >> recordedStart) || pid.find_first_not_of("0123456789") != std::string::npos) return false;
     std::string startTime;
     char state = 0;
-    return ReadStat(pid, startTime, state) && startTime == recordedStart && state != 'Z' && state != 'X';
+    if (ReadStat(pid, startTime, state)) return startTime == recordedStart && state != 'Z' && state != 'X';
+    // Another user's process that /proc hides from this one (the service's
+    // user, under ProtectProc=invisible) cannot be told apart from a later
+    // process of its number: while a process of that number runs, so may it.
+    int number = 0;
+    std::istringstream(pid) >> number;
+    return number > 0 && ::kill(number, 0) != 0 && errno == EPERM;
 }
 
 }  // namespace kairovel::platform

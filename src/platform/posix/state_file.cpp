@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <system_error>
 
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
+#include "platform/posix/service_user.h"
 #include "platform/posix/state_folder.h"
 #include "platform/win_types.h"
 
@@ -21,6 +24,8 @@ constexpr mode_t kStateFileMode = 0644;
 // The lock file is the owner's alone: whoever may open it may flock it and
 // hold up every change for as long as they like.
 constexpr mode_t kLockFileMode = 0600;
+constexpr std::chrono::seconds kLongestLockWait{10};
+constexpr std::chrono::milliseconds kLockPoll{5};
 
 bool FailWith(int error) {
     SetLastError(WindowsErrorFromErrno(error));
@@ -89,11 +94,15 @@ public:
             info.st_uid == ::geteuid()) {
             ::fchmod(descriptor_.get(), kLockFileMode);  // made open to all by an earlier version
         }
-        while (::flock(descriptor_.get(), LOCK_EX) != 0) {
-            if (errno != EINTR) {
+        // A change takes milliseconds: a lock held for longer is held by
+        // someone who means to hold it, and is not waited for.
+        const auto deadline = std::chrono::steady_clock::now() + kLongestLockWait;
+        while (::flock(descriptor_.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
                 error_ = errno;
                 return;
             }
+            std::this_thread::sleep_for(kLockPoll);
         }
         held_ = true;
     }
@@ -148,6 +157,7 @@ bool SharedStateFile::Read(std::optional<std::string>& content, std::string& pro
     const std::uint32_t status = Folder(false, folder, problem);
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return true;  // no folder: no state yet
     if (status != ERROR_SUCCESS) return FailWithCode(status);
+    const FilesAsStateOwner asOwner(folder);
     const Descriptor file(OpenStateFile(folder / path_.filename(), O_RDONLY, 0, problem));
     if (!file.valid()) return errno == ENOENT ? true : FailWith(errno);
     std::string text;
@@ -162,6 +172,7 @@ bool SharedStateFile::Update(const std::function<bool(std::optional<std::string>
     if (const std::uint32_t status = Folder(true, folder, problem); status != ERROR_SUCCESS) {
         return FailWithCode(status);
     }
+    const FilesAsStateOwner asOwner(folder);
     const std::filesystem::path file = folder / path_.filename();
     std::filesystem::path lockFile = file;
     lockFile += ".lock";

@@ -11,6 +11,7 @@
 
 #include "platform/posix/errors.h"
 #include "platform/posix/problem_report.h"
+#include "platform/posix/service_user.h"
 #include "platform/win_types.h"
 
 namespace kairovel::platform {
@@ -35,8 +36,10 @@ std::uint32_t Refuse(const fs::path& path, const std::string& why, std::string& 
     return ERROR_ACCESS_DENIED;
 }
 
-// Root's files are everyone's to trust; the caller's own are the caller's.
-bool OwnerIsTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid(); }
+// Root's files are everyone's to trust, and so are the service's user's
+// (root touches those with that user's rights alone: service_user.h); the
+// caller's own are the caller's.
+bool OwnerIsTrusted(uid_t owner) { return owner == 0 || owner == ::geteuid() || IsServiceUser(owner); }
 
 std::string UntrustedOwner(uid_t owner) {
     return "its owner (uid " + std::to_string(owner) + ") is neither root nor the caller";
@@ -164,8 +167,9 @@ std::uint32_t CheckStateFile(const fs::path& file, std::string& problem) {
 
 int OpenStateFile(const fs::path& file, int flags, mode_t mode, std::string& problem) {
     problem.clear();
-    // O_NOFOLLOW: a link in the last place fails (ELOOP) instead of being followed.
-    const int descriptor = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, mode);
+    // O_NOFOLLOW: a link in the last place fails (ELOOP) instead of being
+    // followed; O_NONBLOCK: a FIFO put there cannot hold the open up.
+    const int descriptor = ::open(file.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, mode);
     if (descriptor < 0) {
         if (errno == ELOOP) {
             Refuse(file, "it is a link", problem);

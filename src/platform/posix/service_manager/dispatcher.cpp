@@ -17,13 +17,13 @@
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <systemd/sd-daemon.h>
-#include <systemd/sd-login.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -61,11 +61,18 @@ bool IsValidType(std::uint32_t type) {
 
 // The unit this process runs in, or empty when it is in none (started from a shell).
 std::string OwnUnit() {
-    char* unit = nullptr;
-    if (sd_pid_get_unit(0, &unit) < 0 || unit == nullptr) return {};
-    std::string name = unit;
-    std::free(unit);
-    return name;
+    // The last part of the process's cgroup in the unified hierarchy
+    // ("0::/system.slice/kairovel.service"). Read here rather than with
+    // sd_pid_get_unit, which also reads PID 1's cgroup, which /proc hides
+    // from the service's user (ProtectProc=invisible).
+    std::ifstream in("/proc/self/cgroup");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.starts_with("0::")) continue;
+        const std::string name = line.substr(line.rfind('/') + 1);
+        return name.ends_with(".service") ? name : std::string();
+    }
+    return {};
 }
 
 const char* StateWord(std::uint32_t state) {

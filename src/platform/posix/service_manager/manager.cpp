@@ -40,9 +40,11 @@
 #include "platform/posix/service_manager/systemd_bus.h"
 #include "platform/posix/service_manager/unit_file.h"
 #include "platform/posix/service_manager/unit_name.h"
+#include "platform/posix/service_user.h"
 #include "platform/posix/state_folder.h"
 #include "platform/service_controls.h"
 #include "platform/service_manager.h"
+#include "platform/settings.h"
 #include "platform/win_types.h"
 
 extern char** environ;
@@ -223,6 +225,12 @@ public:
         unit.environment = CallersSettings();
         const std::optional<std::string> text = UnitText(unit, stem);
         if (!text) return FailHandle(ERROR_INVALID_PARAMETER);
+        // The service runs as a user of its own, to whom its state folder belongs.
+        ServiceUser user;
+        if (const std::uint32_t status = MakeServiceUser(user); status != ERROR_SUCCESS) return FailHandle(status);
+        if (const std::uint32_t status = GiveStateFolder(StateRoot(), user); status != ERROR_SUCCESS) {
+            return FailHandle(status);
+        }
         if (const std::uint32_t status = WriteNewFile(UnitFile(stem), *text); status != ERROR_SUCCESS) {
             return FailHandle(status);
         }
@@ -270,6 +278,8 @@ public:
         if (state.IsActive() && state.subState != "auto-restart") return FailCall(ERROR_SERVICE_ALREADY_RUNNING);
         if (!OnlyRootCanReplace(service->unit.binaryPath)) return FailCall(ERROR_ACCESS_DENIED);
 
+        // What root stored since (a reinstallation's parameters) is the service's user's to read and write.
+        if (const std::optional<ServiceUser> user = FindServiceUser()) GiveStateFolder(StateRoot(), *user);
         const RuntimeFolder folder(service->stem);
         if (!folder.Prepare() || !WriteStartParameters(folder, parameters)) return false;
         const auto abandon = [&](std::uint32_t code) {
@@ -441,7 +451,13 @@ private:
     bool Deliver(const OpenObject& service, std::uint32_t control, SERVICE_STATUS& status) {
         if (!IsAdministrator()) return FailCall(ERROR_ACCESS_DENIED);
         std::uint32_t error = ERROR_SUCCESS;
-        const Descriptor connection(ConnectToDispatcher(RuntimeFolder(service.stem).ControlSocket(), error));
+        const RuntimeFolder folder(service.stem);
+        Descriptor connection;
+        {
+            // Only to the socket the service's user could reach itself.
+            const FilesAsStateOwner asOwner(folder.path());
+            connection = Descriptor(ConnectToDispatcher(folder.ControlSocket(), error));
+        }
         if (!connection.valid()) return FailCall(error);
         Message message;
         if (!SendMessage(connection.get(), Encode(ControlRequest{control}), error)) return FailCall(error);

@@ -11,6 +11,7 @@
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/service_manager/protocol.h"
+#include "platform/posix/service_user.h"
 #include "platform/posix/state_folder.h"
 #include "platform/win_types.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 constexpr mode_t kFolderMode = 0755;      // anyone may read a service's status
 constexpr mode_t kStatusMode = 0644;
-constexpr mode_t kParametersMode = 0600;  // start parameters are root's alone
+constexpr mode_t kParametersMode = 0600;  // start parameters are the service's alone
 constexpr std::size_t kLargestStartFile = 64 * 1024;
 
 bool FailWithErrno(int error) {
@@ -87,7 +88,9 @@ bool RuntimeFolder::Prepare() const {
     if (::mkdir(path_.c_str(), kFolderMode) != 0 && errno != EEXIST) return FailWithErrno(errno);
     struct stat info {};
     if (::lstat(path_.c_str(), &info) != 0) return FailWithErrno(errno);
-    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid() || (info.st_mode & 022) != 0) {
+    // systemd gives the folder to the service's user at every start (RuntimeDirectory=).
+    const bool ownerTrusted = info.st_uid == ::geteuid() || IsServiceUser(info.st_uid);
+    if (!S_ISDIR(info.st_mode) || !ownerTrusted || (info.st_mode & 022) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
@@ -96,7 +99,15 @@ bool RuntimeFolder::Prepare() const {
 
 void RuntimeFolder::Remove() const {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    {
+        // What is in it, with the rights of its owner (the service's user);
+        // the folder itself is root's to remove from /run.
+        const FilesAsStateOwner asOwner(path_);
+        for (const auto& entry : std::filesystem::directory_iterator(path_, ignored)) {
+            std::filesystem::remove_all(entry.path(), ignored);
+        }
+    }
+    std::filesystem::remove(path_, ignored);
 }
 
 Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
@@ -163,6 +174,7 @@ bool ReadRunRecord(const RuntimeFolder& folder, std::optional<RunRecord>& record
         return false;
     }
     std::optional<std::string> text;
+    const FilesAsStateOwner asOwner(folder.path());
     if (!ReadFile(folder.StatusFile(), text)) return false;
     if (!text) return true;
     RunRecord parsed;
@@ -179,6 +191,7 @@ bool WriteRunRecord(const RuntimeFolder& folder, const RunRecord& record) {
 }
 
 bool WriteStartParameters(const RuntimeFolder& folder, const std::vector<std::wstring>& arguments) {
+    const FilesAsStateOwner asOwner(folder.path());  // the service's to read and remove
     const Message message = Encode(StartRequest{arguments});
     return ReplaceFile(folder.StartFile(),
                        std::string_view(reinterpret_cast<const char*>(message.data()), message.size()),

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/codepage.h"
+#include "platform/posix/service_user.h"
 
 namespace kairovel::platform::scm {
 namespace {
@@ -16,16 +17,18 @@ constexpr char kOtherTimeDaemons[] =
     "systemd-timesyncd.service chrony.service chronyd.service ntp.service ntpd.service ntpsec.service "
     "openntpd.service";
 
-// The sandbox. Root keeps only the two capabilities a time service needs:
-// setting the clock and serving TIME on port 37. The clock calls are allowed
-// on top of the system service set; changing priorities and limits is not.
-// Netlink sockets are for Samba's client, which lists the network interfaces
-// before it asks an NT machine or a domain controller.
+// The sandbox. The service runs as a user of its own, with only the two
+// capabilities a time service needs, given to that user: setting the clock
+// and serving TIME on port 37. The clock calls are allowed on top of the
+// system service set; changing priorities and limits is not. Netlink sockets
+// are for Samba's client, which lists the network interfaces before it asks
+// an NT machine or a domain controller. Its log files go into a folder of
+// /var/log that systemd gives its user.
 constexpr char kSandbox[] =
+    "AmbientCapabilities=CAP_SYS_TIME CAP_NET_BIND_SERVICE\n"
     "CapabilityBoundingSet=CAP_SYS_TIME CAP_NET_BIND_SERVICE\n"
     "NoNewPrivileges=yes\n"
     "ProtectSystem=strict\n"
-    "ReadWritePaths=-/var/log\n"
     "PrivateDevices=yes\n"
     "DevicePolicy=closed\n"
     "PrivateMounts=yes\n"
@@ -161,6 +164,9 @@ std::optional<std::string> UnitText(const ServiceUnit& unit, const std::string& 
         << "RestartSec=2\n"
         << "SyslogIdentifier=" << Plain(name) << "\n"
         << "Nice=-10\n"
+        << "User=" << kServiceUserName << "\n"
+        << "Group=" << kServiceUserName << "\n"
+        << "LogsDirectory=" << stem << "\n"
         << "RuntimeDirectory=" << stem << "\n"
         << "RuntimeDirectoryPreserve=yes\n"
         << "ReadWritePaths=" << Quoted("-" + stateRoot, false) << "\n"
