@@ -76,10 +76,7 @@ void IncludeUrl(const std::wstring& url) {
     if (includeUrlDepth > kMaxIncludeDepth) {
         RaiseError(L"Include URL depth of %u exceeds permitted maximum.", includeUrlDepth);
     }
-    // The reader, and with it the Internet library, lives until every
-    // argument of the URL, nested URLs included, has been parsed.
-    UrlReader reader(url);
-    ArgumentSource source = ArgumentSource::FromUrl(reader);
+    ArgumentSource source = ArgumentSource::FromText(ReadParameterUrl(url));
     ParseAll(source);
 }
 

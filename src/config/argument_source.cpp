@@ -1,7 +1,6 @@
 #include "config/argument_source.h"
 
 #include "config/text_case.h"
-#include "config/url_reader.h"
 #include "platform/codepage.h"
 
 namespace kairovel {
@@ -86,12 +85,6 @@ ArgumentSource ArgumentSource::FromStream(std::istream& stream) {
         if (line.tooLong) break;
     }
     return source;
-}
-
-ArgumentSource ArgumentSource::FromUrl(UrlReader& reader) {
-    std::wstring body;
-    for (std::wstring chunk = reader.ReadChunk(); !chunk.empty(); chunk = reader.ReadChunk()) body += chunk;
-    return FromText(body);
 }
 
 ArgumentSource ArgumentSource::FromText(std::wstring_view body) {

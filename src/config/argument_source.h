@@ -17,8 +17,6 @@
 
 namespace kairovel {
 
-class UrlReader;
-
 class ArgumentSource {
 public:
     // Files and URLs give at most this many entries (entry 0 included); the
@@ -35,10 +33,8 @@ public:
     static ArgumentSource FromArray(std::uint32_t count, const wchar_t* const* texts);
     // One argument per non-empty line of a parameter file; "#" starts a comment.
     static ArgumentSource FromStream(std::istream& stream);
-    // One argument per non-empty line of the whole body of a URL.
-    static ArgumentSource FromUrl(UrlReader& reader);
-
-    // The body of a URL already read whole: lines end at a carriage return or a line feed.
+    // One argument per non-empty line of the whole body of a URL: lines end at
+    // a carriage return or a line feed.
     static ArgumentSource FromText(std::wstring_view body);
 
     std::uint32_t count() const { return static_cast<std::uint32_t>(entries_.size()); }

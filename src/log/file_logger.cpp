@@ -5,8 +5,6 @@
 #include "log/log_file_layout.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/file.h"
-#include "platform/last_error.h"
 
 namespace kairovel {
 namespace {
@@ -19,16 +17,12 @@ constexpr std::uint64_t kLargestPosition = 0x7FFFFFFF;
 }  // namespace
 
 FileLogger::FileLogger(const std::wstring& fileName, std::uint32_t maxSize)
-    : maxSize_(std::min(maxSize, kLargestMaxSize)) {
-    auto& files = platform::Files();
-    file_ = files.CreateFileW(fileName, platform::GENERIC_READ | platform::GENERIC_WRITE, platform::FILE_SHARE_READ,
-                              platform::OPEN_ALWAYS, platform::FILE_ATTRIBUTE_NORMAL);
+    : file_(platform::LogFiles().Open(fileName)), maxSize_(std::min(maxSize, kLargestMaxSize)) {
     if (!IsOpen()) return;  // silent from now on
 
-    std::uint32_t size = 0;
-    if (!FileSize(size)) {
-        files.CloseHandle(file_);
-        file_ = platform::INVALID_HANDLE_VALUE;
+    std::uint64_t size = 0;
+    if (!file_->Size(size)) {
+        file_.reset();
         return;
     }
     if (size == 0) {
@@ -40,14 +34,10 @@ FileLogger::FileLogger(const std::wstring& fileName, std::uint32_t maxSize)
     Log(this, LevelOk, L"--start--");
 }
 
-FileLogger::~FileLogger() {
-    if (IsOpen()) platform::Files().CloseHandle(file_);
-}
-
-void FileLogger::TakePositionFromHeader(std::uint32_t fileSize) {
+void FileLogger::TakePositionFromHeader(std::uint64_t fileSize) {
     std::string bytes(kHeaderSize, '\0');
     std::uint32_t read = 0;
-    if (!MoveTo(0) || !platform::Files().ReadFile(file_, bytes.data(), kHeaderSize, read)) read = 0;
+    if (!file_->ReadAt(0, bytes.data(), kHeaderSize, read)) read = 0;
     bytes.resize(read);
     const log_file::StoredHeader stored = log_file::ParseHeader(bytes);
 
@@ -64,7 +54,6 @@ void FileLogger::TakePositionFromHeader(std::uint32_t fileSize) {
         WriteHeader(position_);
     } else {
         position_ = position;
-        MoveTo(position_);
     }
 }
 
@@ -76,8 +65,8 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
     platform::Clock().GetLocalTime(now);
     const std::string line = log_file::LineBytes(now, level, message);
     const std::string marker = log_file::EndMarkerBytes();
-    std::uint32_t size = 0;
-    if (!FileSize(size)) return;
+    std::uint64_t size = 0;
+    if (!file_->Size(size)) return;
     if (position_ > size) {  // someone cut the file: start again after the header
         position_ = kHeaderSize;
         WriteHeader(position_);
@@ -97,47 +86,29 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
         newPosition = static_cast<std::uint32_t>(end);
     } else {
         if (!WriteAt(position_, line, written)) return TakeBackLine(oldPosition, size);
-        platform::Files().SetEndOfFile(file_);  // on failure the old lines beyond simply stay
+        file_->Truncate(end);  // on failure the old lines beyond simply stay
         if (!WriteAt(kHeaderSize, marker, written)) return TakeBackLine(oldPosition, size);
         newPosition = kHeaderSize;
     }
     WriteHeader(newPosition);
     position_ = newPosition;
-    MoveTo(position_);
-    platform::Files().FlushFileBuffers(file_);
+    file_->Flush();
 }
 
 // After a line could not be written whole: the marker goes back to where the
 // header still says it is, and what the line added beyond the old end is cut
 // off, so the file reads as if the line had never been logged.
-void FileLogger::TakeBackLine(std::uint32_t oldPosition, std::uint32_t oldSize) {
+void FileLogger::TakeBackLine(std::uint32_t oldPosition, std::uint64_t oldSize) {
     std::uint32_t written = 0;
     WriteAt(oldPosition, log_file::EndMarkerBytes(), written);
-    const std::uint32_t keep = std::max(oldSize, oldPosition + written);
-    std::uint32_t size = 0;
-    if (FileSize(size) && size > keep && MoveTo(keep)) platform::Files().SetEndOfFile(file_);
-    MoveTo(oldPosition);
-    platform::Files().FlushFileBuffers(file_);
-}
-
-bool FileLogger::FileSize(std::uint32_t& size) {
-    std::uint32_t high = 0;
-    size = platform::Files().GetFileSize(file_, &high);
-    if (size == platform::INVALID_FILE_SIZE && platform::GetLastError() != platform::ERROR_SUCCESS) return false;
-    if (high != 0) size = platform::INVALID_FILE_SIZE;  // beyond 4 GB: larger than any position
-    return true;
-}
-
-bool FileLogger::MoveTo(std::uint32_t offset) {
-    // Offsets stay below 2 GB, so the signed 32-bit distance holds them.
-    return platform::Files().SetFilePointer(file_, static_cast<std::int32_t>(offset), nullptr, platform::FILE_BEGIN) ==
-           offset;
+    const std::uint64_t keep = std::max<std::uint64_t>(oldSize, oldPosition + written);
+    std::uint64_t size = 0;
+    if (file_->Size(size) && size > keep) file_->Truncate(keep);
+    file_->Flush();
 }
 
 bool FileLogger::WriteAt(std::uint32_t offset, std::string_view bytes, std::uint32_t& written) {
-    written = 0;
-    if (!MoveTo(offset)) return false;
-    return platform::Files().WriteFile(file_, bytes.data(), static_cast<std::uint32_t>(bytes.size()), written);
+    return file_->WriteAt(offset, bytes.data(), static_cast<std::uint32_t>(bytes.size()), written);
 }
 
 void FileLogger::WriteHeader(std::uint32_t position) {

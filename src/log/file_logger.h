@@ -12,13 +12,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 
 #include "log/log_file_layout.h"
 #include "log/logger.h"
-#include "platform/win_types.h"
+#include "platform/log_file.h"
 
 namespace kairovel {
 
@@ -31,24 +32,21 @@ public:
     // Opens (or creates) the file, takes the position and the size from its
     // header when it has one, and writes the start line "--start--".
     FileLogger(const std::wstring& fileName, std::uint32_t maxSize);
-    ~FileLogger() override;
 
     void Write(LogLevel level, const std::wstring& message) override;
 
-    bool IsOpen() const { return file_ != platform::INVALID_HANDLE_VALUE; }
+    bool IsOpen() const { return file_ != nullptr; }
     // The wrap size in force: the header's one for a file that had it.
     std::uint32_t maxSize() const { return maxSize_; }
 
 private:
-    void TakePositionFromHeader(std::uint32_t fileSize);
-    bool FileSize(std::uint32_t& size);
-    bool MoveTo(std::uint32_t offset);
+    void TakePositionFromHeader(std::uint64_t fileSize);
     // Writes bytes at offset; written tells how many went out.
     bool WriteAt(std::uint32_t offset, std::string_view bytes, std::uint32_t& written);
     void WriteHeader(std::uint32_t position);
-    void TakeBackLine(std::uint32_t oldPosition, std::uint32_t oldSize);
+    void TakeBackLine(std::uint32_t oldPosition, std::uint64_t oldSize);
 
-    platform::HANDLE file_ = platform::INVALID_HANDLE_VALUE;
+    std::unique_ptr<platform::LogFile> file_;
     std::uint32_t maxSize_;
     std::uint32_t position_ = log_file::kHeaderSize;  // where the end marker stands: the next line's offset
     std::mutex mutex_;                      // one line at a time

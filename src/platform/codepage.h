@@ -23,17 +23,4 @@ std::filesystem::path FileSystemPath(std::wstring_view name);
 // The wide text of such a path.
 std::wstring WideName(const std::filesystem::path& path);
 
-// Decodes narrow text that arrives in pieces (such as blocks of a URL body):
-// a multi-byte sequence split between two pieces is decoded whole.
-class AnsiStreamDecoder {
-public:
-    // The text of the complete sequences so far; an incomplete tail is held back.
-    std::wstring Decode(std::string_view piece);
-    // Whatever is still held back, decoded byte by byte.
-    std::wstring Finish();
-
-private:
-    std::string pending_;
-};
-
 }  // namespace kairovel::platform

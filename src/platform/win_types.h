@@ -13,9 +13,6 @@
 
 namespace kairovel::platform {
 
-// What CreateFileW returns when the file could not be opened: (HANDLE)-1.
-inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
-
 // Windows system error codes that the program's messages carry.
 enum : std::uint32_t {
     ERROR_SUCCESS = 0,
@@ -31,14 +28,12 @@ enum : std::uint32_t {
     ERROR_SHARING_VIOLATION = 32,
     ERROR_HANDLE_DISK_FULL = 39,
     ERROR_NOT_SUPPORTED = 50,
-    ERROR_FILE_EXISTS = 80,
     ERROR_INVALID_PARAMETER = 87,
     ERROR_DISK_FULL = 112,
     ERROR_CALL_NOT_IMPLEMENTED = 120,
     ERROR_INSUFFICIENT_BUFFER = 122,
     ERROR_MOD_NOT_FOUND = 126,
     ERROR_PROC_NOT_FOUND = 127,
-    ERROR_NEGATIVE_SEEK = 131,
     ERROR_BUSY = 170,
     ERROR_ALREADY_EXISTS = 183,
     ERROR_MORE_DATA = 234,

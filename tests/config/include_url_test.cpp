@@ -1,52 +1,24 @@
-// Parameter URLs against a loopback HTTP server of the test's own, through the
-// real WinInet stand-in (and a scripted library where a failure of the library
-// itself is wanted). Each test process has a private network namespace, so
-// name look-ups and connections never leave it.
-#include <cstring>
+// Parameter URLs against a loopback HTTP server of the test's own, through
+// libcurl (and a scripted fetch where a failure of the library itself is
+// wanted). Each test process has a private network namespace, so name
+// look-ups and connections never leave it.
 #include <filesystem>
 #include <string>
-#include <vector>
 
-#include "config/url_reader.h"
 #include "configuration_fixture.h"
-#include "platform/last_error.h"
-#include "platform/posix/curl_internet.h"
+#include "platform/posix/curl_url_fetch.h"
 #include "support/http_server.h"
-#include "support/scripted_internet.h"
+#include "support/scripted_url_fetch.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::testing {
 namespace {
 
-using platform::InternetLibraryFacility;
-
-// The real library, with every load and free recorded.
-class CountingInternetLibrary final : public InternetLibraryFacility {
-public:
-    explicit CountingInternetLibrary(InternetLibraryFacility& real) : real_(real) {}
-    platform::HMODULE LoadLibraryW(std::wstring_view name) override {
-        events.push_back(L"load " + std::wstring(name));
-        return real_.LoadLibraryW(name);
-    }
-    platform::FARPROC GetProcAddress(platform::HMODULE module, const char* name) override {
-        return real_.GetProcAddress(module, name);
-    }
-    bool FreeLibrary(platform::HMODULE module) override {
-        events.push_back(L"free");
-        return real_.FreeLibrary(module);
-    }
-    std::vector<std::wstring> events;
-
-private:
-    InternetLibraryFacility& real_;
-};
+using platform::UrlFetchFacility;
 
 class IncludeUrlTest : public ConfigurationTest {
 protected:
     void TearDown() override {
-        // However a test ended, nothing may still hold the library.
-        EXPECT_EQ(UrlReader::LiveReaders(), 0u);
-        EXPECT_EQ(platform::LoadedInternetLibraryReferences(), 0u);
         EXPECT_EQ(IncludeUrlDepth(), 0u);
         ConfigurationTest::TearDown();
     }
@@ -58,8 +30,6 @@ protected:
     // their start-up, and the sanitizers' exit checks must still hold.
     ScopedEnvironment noOpenSslConfiguration_{"OPENSSL_CONF", "/nonexistent/openssl.cnf"};
     LoopbackHttpServer server_;
-    CountingInternetLibrary library_{platform::DefaultFacility<InternetLibraryFacility>()};
-    platform::ScopedFacility<InternetLibraryFacility> useLibrary_{library_};
 };
 
 TEST_F(IncludeUrlTest, EveryLineEndGivesTheSameArguments) {
@@ -87,32 +57,28 @@ TEST_F(IncludeUrlTest, TheRequestNamesTheProgramAndAsksForPlainText) {
     EXPECT_EQ(requests[0].path, "/empty");
     EXPECT_NE(requests[0].head.find("\r\nAccept: text/plain\r\n"), std::string::npos) << requests[0].head;
     EXPECT_NE(requests[0].head.find("\r\nUser-Agent: Kairovel\r\n"), std::string::npos) << requests[0].head;
-    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free", L"load wininet.DLL", L"free"}));
 }
 
-TEST_F(IncludeUrlTest, NestedUrlsShareOneLoadingReleasedAfterTheOuterUrl) {
+TEST_F(IncludeUrlTest, NestedUrls) {
     server_.ServeText("/inner", "/domain=inner\n");
     server_.ServeText("/outer", "/domain=outer\n/url=" + server_.Url("/inner") + "\n/domain=after\n");
     Parse({L"/url=" + Wide(server_.Url("/outer"))});
     ASSERT_EQ(Config().NumberOfTimeSources, 3u);
     EXPECT_EQ(Config().SourceName[1], L"D,inner");
     EXPECT_EQ(Config().SourceName[2], L"D,after");
-    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
 }
 
-TEST_F(IncludeUrlTest, AParseErrorInsideANestedUrlStillReleasesTheLibrary) {
+TEST_F(IncludeUrlTest, AParseErrorInsideANestedUrl) {
     server_.ServeText("/inner", "/domain=inner\n/bogus\n");
     server_.ServeText("/outer", "/url=" + server_.Url("/inner") + "\n/domain=never\n");
     EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/outer"))}), L"Illegal argument /bogus in command line");
     ASSERT_EQ(Config().NumberOfTimeSources, 1u);
-    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
 }
 
 TEST_F(IncludeUrlTest, AUrlThatIncludesItself) {
     server_.ServeText("/self", "/ntp_machine\n/url=" + server_.Url("/self") + "\n");
     EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/self"))}), L"Include URL depth of 6 exceeds permitted maximum.");
     EXPECT_EQ(Config().NumberOfTimeSources, 5u);
-    EXPECT_EQ(library_.events, (std::vector<std::wstring>{L"load wininet.DLL", L"free"}));
 }
 
 TEST_F(IncludeUrlTest, FileAndUrlDepthsAreCountedApart) {
@@ -148,9 +114,6 @@ TEST_F(IncludeUrlTest, AnHttpErrorStatusIsNeverTakenAsConfiguration) {
     const std::string url = server_.Url("/failing");
     EXPECT_EQ(ParseError({L"/url=" + Wide(url)}), L"Could not open the URL " + Wide(url) + L" due to error 500");
     EXPECT_EQ(Config().NumberOfTimeSources, 0u);
-    // The reader was taken off the count and the library released.
-    EXPECT_EQ(library_.events,
-              (std::vector<std::wstring>{L"load wininet.DLL", L"free", L"load wininet.DLL", L"free"}));
 }
 
 TEST_F(IncludeUrlTest, ARedirectIsFollowed) {
@@ -183,80 +146,39 @@ TEST_F(IncludeUrlTest, ServersThatCannotBeReached) {
     EXPECT_EQ(Config().ConfigurationFile, L"*" + refused);
 }
 
-TEST_F(IncludeUrlTest, ASlowServerTimesOut) {
-    // A library with short limits stands in for the real one (10 s to connect, 30 s in all).
-    auto quick = platform::MakeCurlInternetLibrary("libcurl.so.4", {.connectTimeoutMilliseconds = 1'000,
-                                                                    .totalTimeoutMilliseconds = 1'000});
-    const platform::ScopedFacility<InternetLibraryFacility> useQuick(*quick);
-    HttpResponse slow;
-    slow.delayBeforeAnswer = std::chrono::milliseconds(5'000);
-    server_.Serve("/slow", slow);
-    const std::wstring url = Wide(server_.Url("/slow"));
-    EXPECT_EQ(ParseError({L"/url=" + url}), L"Could not open the URL " + url + L" due to error 12002");
-}
-
-TEST_F(IncludeUrlTest, ABodyIsDecodedWholeAcrossItsBlocks) {
-    // The two bytes of "é" straddle the first 200-byte block.
-    const std::string name = std::string(199 - 12, 'x') + "\xC3\xA9";
-    server_.ServeText("/utf8", "/log=" + std::string(7, ' ') + name + "\n/domain=caf\xE9\n");
+TEST_F(IncludeUrlTest, ABodyIsDecodedFromTheNarrowCodePage) {
+    server_.ServeText("/utf8", "/log=" + std::string(7, ' ') + "caf\xC3\xA9\n/domain=caf\xE9\n");
     Parse({L"/url=" + Wide(server_.Url("/utf8"))});
-    EXPECT_EQ(Config().LogDevice, std::wstring(7, L' ') + std::wstring(199 - 12, L'x') + L"\u00e9");
+    EXPECT_EQ(Config().LogDevice, std::wstring(7, L' ') + L"caf\u00e9");
     EXPECT_EQ(Config().SourceName[0], std::wstring(L"D,caf") + static_cast<wchar_t>(0xDCE9));
 }
 
 TEST_F(IncludeUrlTest, ALibraryThatCannotBeLoaded) {
-    auto missing = platform::MakeCurlInternetLibrary("libkairovel-no-such-library.so.4");
-    const platform::ScopedFacility<InternetLibraryFacility> useMissing(*missing);
+    const auto missing = platform::MakeCurlUrlFetch("libkairovel-no-such-library.so.4");
+    const platform::ScopedFacility<UrlFetchFacility> useMissing(*missing);
     EXPECT_EQ(ParseError({L"/url=" + Wide(server_.Url("/x"))}), L"Could not load WinInet.DLL");
     EXPECT_TRUE(server_.Requests().empty());
 }
 
-// A library whose behaviour each test scripts, for failures the real one never shows.
-InternetScript& script = ScriptedInternet::Script();
-
-class ScriptedLibraryTest : public ConfigurationTest {
-protected:
-    void SetUp() override {
-        ConfigurationTest::SetUp();
-        script = InternetScript{};
-    }
-    void TearDown() override {
-        EXPECT_EQ(script.loaded, 0);
-        EXPECT_EQ(script.openHandles, 0);
-        EXPECT_EQ(UrlReader::LiveReaders(), 0u);
-        ConfigurationTest::TearDown();
-    }
-    ScriptedInternet library_;
-    platform::ScopedFacility<InternetLibraryFacility> useLibrary_{library_};
-};
-
-TEST_F(ScriptedLibraryTest, TheScriptedLibraryWorks) {
-    Parse({L"/url=http://example.invalid/"});
+// Failures the real libraries never show on demand, each with its message.
+TEST_F(ConfigurationTest, EachFailureOfTheFetchHasItsMessage) {
+    ScriptedUrlFetch fetch;
+    const platform::ScopedFacility<UrlFetchFacility> useFetch(fetch);
+    Parse({L"/url=http://h/"});
     EXPECT_EQ(Config().Trace, 3);
-}
-
-TEST_F(ScriptedLibraryTest, EachFailureOfTheLibraryHasItsMessage) {
-    script.loads = false;
-    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not load WinInet.DLL");
-    script.loads = true;
-    for (const char* name :
-         {"InternetOpenA", "InternetOpenUrlA", "HttpQueryInfoA", "InternetReadFile", "InternetCloseHandle"}) {
-        script.missingEntryPoint = name;
-        EXPECT_EQ(ParseError({L"/url=http://h/"}),
-                  L"Could not get address of " + std::wstring(name, name + std::strlen(name)));
-        EXPECT_EQ(script.loaded, 0) << name;
-    }
-    script.missingEntryPoint = nullptr;
-    script.sessionFails = true;
+    using Step = platform::UrlFetchStep;
+    fetch.Fail(Step::kFindEntryPoint, 127);
+    fetch.result.missingEntryPoint = "InternetReadFile";
+    EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not get address of InternetReadFile");
+    fetch.Fail(Step::kOpenSession, 12004);
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not make an Internet session due to error 12004");
-    script.sessionFails = false;
     // A redirection the library did not follow is no content either.
-    script.status = 302;
+    fetch.Serve("/trace\n");
+    fetch.result.httpStatus = 302;
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not open the URL http://h/ due to error 302");
-    script.status = 200;
-    script.readFails = true;
+    fetch.Fail(Step::kReadBody, 8);
+    fetch.result.httpStatus = 200;
     EXPECT_EQ(ParseError({L"/url=http://h/"}), L"Could not read from remote Internet server");
-    EXPECT_EQ(Config().Trace, 2);
 }
 
 }  // namespace

@@ -20,9 +20,10 @@ void UseDiscardingLogger() {
     (void)installed;
 }
 
-void UseScriptedInternet() {
-    static testing::ScriptedInternet library;
-    static const platform::ScopedFacility<platform::InternetLibraryFacility> use(library);
+testing::ScriptedUrlFetch& UseScriptedUrlFetch() {
+    static testing::ScriptedUrlFetch fetch;
+    static const platform::ScopedFacility<platform::UrlFetchFacility> use(fetch);
+    return fetch;
 }
 
 const std::filesystem::path& ScratchFolder() {

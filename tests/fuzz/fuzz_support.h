@@ -8,7 +8,7 @@
 #include <string>
 
 #include "log/logger.h"
-#include "support/scripted_internet.h"
+#include "support/scripted_url_fetch.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::fuzz {
@@ -31,9 +31,9 @@ inline std::string Bytes(const std::uint8_t* data, std::size_t size) {
 // Makes a DiscardingLogger the current device, once per process.
 void UseDiscardingLogger();
 
-// Puts a testing::ScriptedInternet in the place of the process's Internet
-// library, once; what it serves is set with ScriptedInternet::Serve.
-void UseScriptedInternet();
+// Puts a testing::ScriptedUrlFetch in the place of the process's URL fetch,
+// once, and gives it for the target to say what it serves.
+testing::ScriptedUrlFetch& UseScriptedUrlFetch();
 
 // A folder of this process's own on tmpfs (/dev/shm, else the temporary
 // folder), made once and removed when the process ends.

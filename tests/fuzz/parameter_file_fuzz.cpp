@@ -11,9 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kairovel;
     fuzz::UseDiscardingLogger();
-    fuzz::UseScriptedInternet();
+    fuzz::UseScriptedUrlFetch().Serve("/trace=debug\n/period=1:2:3\n");
     const fuzz::IsolatedIncludes isolated;
-    testing::ScriptedInternet::Serve("/trace=debug\n/period=1:2:3\n", 7);
     testing::WriteFileBytes("p", fuzz::Bytes(data, size));
     TheConfiguration() = Configuration{};
     try {

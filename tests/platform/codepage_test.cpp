@@ -26,19 +26,5 @@ TEST(CodePage, WhatNoCodePageHoldsBecomesAQuestionMark) {
     EXPECT_EQ(WideToAnsi(std::wstring(1, static_cast<wchar_t>(0x110000))), "?");
 }
 
-TEST(AnsiStreamDecoder, SequenceSplitBetweenPiecesDecodesWhole) {
-    AnsiStreamDecoder decoder;
-    std::wstring out = decoder.Decode("a\xE4");
-    out += decoder.Decode("\xB8");
-    out += decoder.Decode("\xAD" "b");
-    out += decoder.Finish();
-    EXPECT_EQ(out, L"a\u4e2db");
-
-    AnsiStreamDecoder cut;
-    std::wstring partial = cut.Decode("x\xE4\xB8");
-    partial += cut.Finish();  // the body ended inside a sequence: its bytes survive as escapes
-    EXPECT_EQ(WideToAnsi(partial), "x\xE4\xB8");
-}
-
 }  // namespace
 }  // namespace kairovel::platform

@@ -1,4 +1,4 @@
-// Handles to the system's kernel objects: files, threads, events, access tokens.
+// Handles to the system's kernel objects: threads, events, access tokens.
 //
 // As on Windows, an object is reached through an opaque HANDLE that its
 // creating call hands out and CloseHandle gives back. On Windows the handles

@@ -9,7 +9,7 @@ namespace {
 constexpr wchar_t kEscapeBase = 0xDC00;  // byte b >= 0x80 that is not UTF-8 becomes U+DC00 + b
 
 // Length of the UTF-8 sequence starting at text[i] when it is complete and
-// valid, 0 when it is invalid, and -1 when it is valid so far but cut short.
+// valid, 0 when it is invalid or cut short.
 int SequenceLength(std::string_view text, std::size_t i) {
     const auto lead = static_cast<unsigned char>(text[i]);
     int length = 0;
@@ -30,7 +30,7 @@ int SequenceLength(std::string_view text, std::size_t i) {
         return 0;
     }
     for (int k = 1; k < length; ++k) {
-        if (i + static_cast<std::size_t>(k) >= text.size()) return -1;
+        if (i + static_cast<std::size_t>(k) >= text.size()) return 0;
         const auto byte = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
         const std::uint32_t min = k == 1 ? low : 0x80;
         const std::uint32_t max = k == 1 ? high : 0xBF;
@@ -49,14 +49,11 @@ wchar_t DecodeSequence(std::string_view text, std::size_t i, int length) {
     return static_cast<wchar_t>(value);
 }
 
-// Decodes text; when holdIncompleteTail is set, a cut-short sequence at the end is
-// not decoded and its start is returned, otherwise text.size().
-std::size_t DecodeInto(std::string_view text, bool holdIncompleteTail, std::wstring& out) {
+void DecodeInto(std::string_view text, std::wstring& out) {
     std::size_t i = 0;
     while (i < text.size()) {
         const int length = SequenceLength(text, i);
-        if (length == -1 && holdIncompleteTail) return i;
-        if (length <= 0) {
+        if (length == 0) {
             out.push_back(static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(text[i])));
             ++i;
         } else {
@@ -64,7 +61,6 @@ std::size_t DecodeInto(std::string_view text, bool holdIncompleteTail, std::wstr
             i += static_cast<std::size_t>(length);
         }
     }
-    return i;
 }
 
 void AppendUtf8(std::uint32_t value, std::string& out) {
@@ -90,7 +86,7 @@ void AppendUtf8(std::uint32_t value, std::string& out) {
 std::wstring AnsiToWide(std::string_view text) {
     std::wstring out;
     out.reserve(text.size());
-    DecodeInto(text, false, out);
+    DecodeInto(text, out);
     return out;
 }
 
@@ -107,21 +103,6 @@ std::string WideToAnsi(std::wstring_view text) {
             AppendUtf8(value, out);
         }
     }
-    return out;
-}
-
-std::wstring AnsiStreamDecoder::Decode(std::string_view piece) {
-    pending_.append(piece);
-    std::wstring out;
-    const std::size_t used = DecodeInto(pending_, true, out);
-    pending_.erase(0, used);
-    return out;
-}
-
-std::wstring AnsiStreamDecoder::Finish() {
-    std::wstring out;
-    DecodeInto(pending_, false, out);
-    pending_.clear();
     return out;
 }
 

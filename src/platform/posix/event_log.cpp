@@ -6,7 +6,9 @@
 // to the local socket: "<PRI>Mmm dd hh:mm:ss source[pid]: text", with PRI the
 // facility daemon times eight plus the severity of the event type. The text is
 // the event's message from the program's message table, without the line
-// break the table ends it with (each datagram is one record already).
+// break the table ends it with (each datagram is one record already). The
+// table (win32/messages.mc) holds one message, "%1\r\n": the program's text
+// is the event's one insertion string, put in as it is.
 //
 // The journal learns which unit a datagram comes from by looking the sender
 // up when it reads the datagram: the last words of a service that ends at
@@ -34,7 +36,6 @@
 #include "platform/last_error.h"
 #include "platform/posix/errors.h"
 #include "platform/posix/handle_table.h"
-#include "platform/posix/message_table.h"
 #include "platform/posix/settings.h"
 
 namespace kairovel::platform {
@@ -47,6 +48,11 @@ constexpr int kSeverityInformational = 6;
 // The longest datagram sent: what common system loggers take whole. A longer
 // text is cut (at a character boundary) rather than lost.
 constexpr std::size_t kMaxDatagramBytes = 8192;
+
+// The message table's one entry; an event without its insertion string shows
+// "%1", as the event viewer does.
+constexpr std::uint32_t kProgramEventId = 0x60020001;
+constexpr std::wstring_view kMissingInsertion = L"%1";
 
 constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -77,8 +83,8 @@ std::string Timestamp() {
 
 std::wstring EventText(std::uint32_t eventId, std::span<const std::wstring_view> strings) {
     std::wstring text;
-    if (const auto message = FormatEventMessage(eventId, strings)) {
-        text = *message;
+    if (eventId == kProgramEventId) {
+        text = strings.empty() ? kMissingInsertion : strings[0];
     } else {
         // Not in the table: the identifier and the strings, so nothing is lost.
         char id[16];

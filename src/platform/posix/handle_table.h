@@ -20,7 +20,7 @@
 namespace kairovel::platform {
 
 // Handle numbers are unique across all tables of the process, multiples of
-// four as on Windows, and never 0 or INVALID_HANDLE_VALUE.
+// four as on Windows, and never 0 or (HANDLE)-1.
 std::uintptr_t NextHandleNumber();
 
 template <class Object>

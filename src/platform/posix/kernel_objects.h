@@ -1,5 +1,5 @@
-// The Linux stand-ins' kernel objects: one table of handles for files,
-// threads, events and access tokens.
+// The Linux stand-ins' kernel objects: one table of handles for threads,
+// events and access tokens.
 //
 // A HANDLE is never a pointer the program could follow: it is a number looked
 // up in the process's handle table, so a stale, closed or made-up handle is

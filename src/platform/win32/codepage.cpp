@@ -28,26 +28,6 @@ std::string WideToAnsi(std::wstring_view text) {
     return out;
 }
 
-std::wstring AnsiStreamDecoder::Decode(std::string_view piece) {
-    pending_.append(piece);
-    // In a double-byte code page a lead byte at the end waits for its trail byte.
-    std::size_t whole = 0;
-    while (whole < pending_.size()) {
-        const bool lead = ::IsDBCSLeadByte(static_cast<BYTE>(pending_[whole])) != FALSE;
-        if (lead && whole + 1 == pending_.size()) break;
-        whole += lead ? 2 : 1;
-    }
-    std::wstring out = kairovel::platform::Decode(std::string_view(pending_).substr(0, whole));
-    pending_.erase(0, whole);
-    return out;
-}
-
-std::wstring AnsiStreamDecoder::Finish() {
-    std::wstring out = kairovel::platform::Decode(pending_);
-    pending_.clear();
-    return out;
-}
-
 std::filesystem::path FileSystemPath(std::wstring_view name) { return std::wstring(name); }
 
 std::wstring WideName(const std::filesystem::path& path) { return path.native(); }

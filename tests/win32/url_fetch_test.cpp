@@ -1,5 +1,5 @@
-// WinInet on Windows (wininet.dll) against an HTTP server of the test's own
-// on loopback, through the facility's trampolines and the URL reader.
+// Fetching URLs on Windows (wininet.dll) from an HTTP server of the test's
+// own on loopback, through the facility and the parameter URL reader.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,8 +8,7 @@
 #include <thread>
 
 #include "config/url_reader.h"
-#include "platform/inet.h"
-#include "platform/last_error.h"
+#include "platform/url_fetch.h"
 #include "platform/winsock.h"
 
 namespace kairovel {
@@ -75,54 +74,30 @@ private:
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::wstring ReadAll(UrlReader& reader) {
-    std::wstring all;
-    for (std::wstring chunk = reader.ReadChunk(); !chunk.empty(); chunk = reader.ReadChunk()) all += chunk;
-    return all;
-}
-
-TEST(WinInetOnWindows, AnErrorPageOpensWithItsStatusAndTheReaderRefusesIt) {
+TEST(UrlFetchOnWindows, AnErrorPageIsAnsweredWithItsStatusAndTheReaderRefusesIt) {
     const TinyHttpServer server({}, 2);
-    InternetLibraryFacility& library = InternetLibrary();
-    const HMODULE wininet = library.LoadLibraryW(L"wininet.DLL");
-    ASSERT_NE(wininet, nullptr) << GetLastError();
-    const auto open = reinterpret_cast<InternetOpenAFunction>(library.GetProcAddress(wininet, kInternetOpenAName));
-    const auto openUrl =
-        reinterpret_cast<InternetOpenUrlAFunction>(library.GetProcAddress(wininet, kInternetOpenUrlAName));
-    const auto query = reinterpret_cast<HttpQueryInfoAFunction>(library.GetProcAddress(wininet, kHttpQueryInfoAName));
-    const auto close =
-        reinterpret_cast<InternetCloseHandleFunction>(library.GetProcAddress(wininet, kInternetCloseHandleName));
-    ASSERT_TRUE(open != nullptr && openUrl != nullptr && query != nullptr && close != nullptr);
-    EXPECT_EQ(library.GetProcAddress(wininet, "InternetConnectA"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
-
-    const HINTERNET internet = open("Kairovel", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-    ASSERT_NE(internet, nullptr);
-    const HINTERNET file = openUrl(internet, server.Url("/missing").c_str(), nullptr, 0, INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    ASSERT_NE(file, nullptr) << GetLastError();
-    std::uint32_t status = 0;
-    std::uint32_t length = sizeof status;
-    EXPECT_TRUE(query(file, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr));
-    EXPECT_EQ(status, 404u);
-    EXPECT_TRUE(close(file));
-    EXPECT_TRUE(close(internet));
-    EXPECT_TRUE(library.FreeLibrary(wininet));
+    const UrlFetchResult page = UrlFetch().Fetch(
+        {server.Url("/missing"), "Kairovel", "text/plain", {.connectTimeoutMilliseconds = 10'000,
+                                                           .totalTimeoutMilliseconds = 30'000,
+                                                           .maxBodyBytes = 1'000,
+                                                           .maxRedirects = 5}});
+    EXPECT_FALSE(page.failedStep.has_value()) << page.error;
+    EXPECT_EQ(page.httpStatus, 404u);
+    EXPECT_EQ(page.body, "no such page\n");
 
     const std::string url = server.Url("/gone");
     try {
-        UrlReader reader(Wide(url));
-        ADD_FAILURE() << "an error page was opened as switches";
+        ReadParameterUrl(Wide(url));
+        ADD_FAILURE() << "an error page was read as switches";
     } catch (const std::wstring& message) {
         EXPECT_EQ(message, L"Could not open the URL " + Wide(url) + L" due to error 404");
     }
-    EXPECT_EQ(UrlReader::LiveReaders(), 0u);
 }
 
-TEST(WinInetOnWindows, TheReaderReadsTheBodyOfASuccessfulAnswer) {
+TEST(UrlFetchOnWindows, TheReaderReadsTheBodyOfASuccessfulAnswer) {
     const std::string body = "/ntp_machine=127.0.0.1\n/period=1:00:00\n";
     const TinyHttpServer server({{"/switches", body}}, 1);
-    UrlReader reader(Wide(server.Url("/switches")));
-    EXPECT_EQ(ReadAll(reader), Wide(body));
+    EXPECT_EQ(ReadParameterUrl(Wide(server.Url("/switches"))), Wide(body));
 }
 
 }  // namespace

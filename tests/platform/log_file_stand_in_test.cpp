@@ -1,6 +1,5 @@
-// Files through the Linux stand-in: handle numbers that are never reused,
-// the error codes of Linux devices (/dev/full, /proc/self/mem), and where
-// root may write.
+// The log file on Linux: the error codes of Linux devices (/dev/full,
+// /proc/self/mem), and where root may write.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -15,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file.h"
 #include "platform/last_error.h"
+#include "platform/log_file.h"
 #include "support/temporary_directory.h"
 
 namespace kairovel::platform {
@@ -24,58 +23,32 @@ namespace {
 
 using testing::TemporaryDirectory;
 
-constexpr std::uint32_t kReadWrite = GENERIC_READ | GENERIC_WRITE;
+std::unique_ptr<LogFile> Open(const std::filesystem::path& path) { return LogFiles().Open(path.wstring()); }
 
-HANDLE Open(const std::filesystem::path& path, std::uint32_t access, std::uint32_t share,
-            std::uint32_t disposition = OPEN_ALWAYS) {
-    return Files().CreateFileW(path.wstring(), access, share, disposition, FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST(Files, HandlesThatAreNotOpenAreRefused) {
-    TemporaryDirectory dir;
-    const HANDLE file = Open(dir / "h.bin", kReadWrite, FILE_SHARE_READ);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    ASSERT_TRUE(Files().CloseHandle(file));
-    for (const HANDLE stale : {file, INVALID_HANDLE_VALUE, HANDLE{nullptr}}) {
-        std::uint32_t count = 0;
-        char byte = 0;
-        EXPECT_FALSE(Files().WriteFile(stale, "x", 1, count));
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        EXPECT_FALSE(Files().ReadFile(stale, &byte, 1, count));
-        EXPECT_EQ(Files().GetFileSize(stale, nullptr), INVALID_FILE_SIZE);
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-        EXPECT_FALSE(Files().CloseHandle(stale));
-    }
-}
-
-TEST(Files, AFullDiskFailsTheWriteWithDiskFull) {
-    const HANDLE full = Files().CreateFileW(L"/dev/full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    ASSERT_NE(full, INVALID_HANDLE_VALUE);
+TEST(LogFiles, AFullDiskFailsTheWriteWithDiskFull) {
+    const auto full = Open("/dev/full");
+    ASSERT_NE(full, nullptr);
     std::uint32_t written = 99;
-    EXPECT_FALSE(Files().WriteFile(full, "line", 4, written));
+    EXPECT_FALSE(full->WriteAt(0, "line", 4, written));
     EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
     EXPECT_EQ(written, 0u);
-    EXPECT_TRUE(Files().CloseHandle(full));
 }
 
-TEST(Files, ADeviceErrorOnReadingIsNoWriteFault) {
+TEST(LogFiles, ADeviceErrorOnReadingIsNoWriteFault) {
     // Reading this process's memory at address 0, which is never mapped, fails with EIO.
-    const HANDLE memory = Files().CreateFileW(L"/proc/self/mem", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-    ASSERT_NE(memory, INVALID_HANDLE_VALUE);
+    const auto memory = Open("/proc/self/mem");
+    ASSERT_NE(memory, nullptr);
     char byte = 0;
     std::uint32_t read = 99;
-    EXPECT_FALSE(Files().ReadFile(memory, &byte, 1, read));
+    EXPECT_FALSE(memory->ReadAt(0, &byte, 1, read));
     EXPECT_EQ(GetLastError(), ERROR_IO_DEVICE);
     EXPECT_EQ(read, 0u);
-    EXPECT_TRUE(Files().CloseHandle(memory));
 }
 
 // Root writes (its log file) nowhere another user could send the writes or
 // hold them up: not through a link, not into another user's file, not into a
 // folder others may write without the sticky bit; and what it makes is its own.
-TEST(Files, RootWritesNoFileAnotherUserCouldRedirect) {
+TEST(LogFiles, RootWritesNoFileAnotherUserCouldRedirect) {
     if (::geteuid() != 0) GTEST_SKIP() << "root's rules";
     TemporaryDirectory dir;
     std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
@@ -90,16 +63,14 @@ TEST(Files, RootWritesNoFileAnotherUserCouldRedirect) {
 
     ::testing::internal::CaptureStderr();
     for (const char* refused : {"planted.log", "open/new.log", "sticky/theirs.log"}) {
-        EXPECT_EQ(Open(dir / refused, kReadWrite, FILE_SHARE_READ), INVALID_HANDLE_VALUE) << refused;
+        EXPECT_EQ(Open(dir / refused), nullptr) << refused;
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED) << refused;
     }
     EXPECT_THAT(::testing::internal::GetCapturedStderr(),
                 ::testing::HasSubstr((dir / "planted.log").string() + " is refused as a file root writes: it is a link"));
     EXPECT_EQ(testing::ReadFileBytes(dir / "root's"), "kept");
 
-    const HANDLE own = Open(dir / "sticky" / "root's.log", kReadWrite, FILE_SHARE_READ);
-    ASSERT_NE(own, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(Files().CloseHandle(own));
+    EXPECT_NE(Open(dir / "sticky" / "root's.log"), nullptr);
     struct stat status {};
     ASSERT_EQ(::stat((dir / "sticky" / "root's.log").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
@@ -110,7 +81,7 @@ TEST(Files, RootWritesNoFileAnotherUserCouldRedirect) {
 // a second name (a hard link) is refused; and a log that others could open is
 // replaced by a copy of root's alone, so that no descriptor of theirs sees
 // what root writes next.
-TEST(Files, RootWritesTheFileItCheckedAndNoOneElseHoldsIt) {
+TEST(LogFiles, RootWritesTheFileItCheckedAndNoOneElseHoldsIt) {
     if (::geteuid() != 0) GTEST_SKIP() << "root's rules";
     TemporaryDirectory dir;
     std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
@@ -153,11 +124,10 @@ TEST(Files, RootWritesTheFileItCheckedAndNoOneElseHoldsIt) {
     ::close(ready[0]);
     ::testing::internal::CaptureStderr();
     for (int round = 0; round < 2000; ++round) {
-        const HANDLE file = Open(log, kReadWrite, FILE_SHARE_READ);
-        if (file == INVALID_HANDLE_VALUE) continue;
+        const auto file = Open(log);
+        if (file == nullptr) continue;
         std::uint32_t written = 0;
-        EXPECT_TRUE(Files().WriteFile(file, "root's", 6, written));
-        EXPECT_TRUE(Files().CloseHandle(file));
+        EXPECT_TRUE(file->WriteAt(0, "root's", 6, written));
         std::filesystem::remove(log);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its last look at what it kept
@@ -170,7 +140,7 @@ TEST(Files, RootWritesTheFileItCheckedAndNoOneElseHoldsIt) {
     testing::WriteFileBytes(dir / "elsewhere", "precious");
     ASSERT_EQ(::link((dir / "elsewhere").c_str(), (dir / "second-name.log").c_str()), 0);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Open(dir / "second-name.log", kReadWrite, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Open(dir / "second-name.log"), nullptr);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), ::testing::HasSubstr("second-name.log is refused as a file "
                                                                                "root writes: it has 2 names (hard links)"));
     EXPECT_EQ(testing::ReadFileBytes(dir / "elsewhere"), "precious");
@@ -181,12 +151,11 @@ TEST(Files, RootWritesTheFileItCheckedAndNoOneElseHoldsIt) {
                                                std::filesystem::perms::others_read);
     const int theirs = ::open(readable.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(theirs, 0);
-    const HANDLE file = Open(readable, kReadWrite, FILE_SHARE_READ);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    auto file = Open(readable);
+    ASSERT_NE(file, nullptr);
     std::uint32_t written = 0;
-    EXPECT_EQ(Files().SetFilePointer(file, 0, nullptr, FILE_END), 9u);
-    EXPECT_TRUE(Files().WriteFile(file, ", new", 5, written));
-    EXPECT_TRUE(Files().CloseHandle(file));
+    EXPECT_TRUE(file->WriteAt(9, ", new", 5, written));
+    file.reset();
     EXPECT_EQ(testing::ReadFileBytes(readable), "old lines, new");
     struct stat opened {};
     ASSERT_EQ(::fstat(theirs, &opened), 0);
