@@ -9,7 +9,7 @@
 namespace kairovel {
 namespace {
 
-using log_file::kHeaderSize;
+using log_file::kHeaderBytes;
 
 // The highest offset a line may end at: positions stay positive in the header's %d.
 constexpr std::uint64_t kLargestPosition = 0x7FFFFFFF;
@@ -26,7 +26,7 @@ FileLogger::FileLogger(const std::wstring& fileName, std::uint32_t maxSize)
         return;
     }
     if (size == 0) {
-        position_ = kHeaderSize;
+        position_ = kHeaderBytes;
         WriteHeader(position_);
     } else {
         TakePositionFromHeader(size);
@@ -35,9 +35,9 @@ FileLogger::FileLogger(const std::wstring& fileName, std::uint32_t maxSize)
 }
 
 void FileLogger::TakePositionFromHeader(std::uint64_t fileSize) {
-    std::string bytes(kHeaderSize, '\0');
+    std::string bytes(kHeaderBytes, '\0');
     std::uint32_t read = 0;
-    if (!file_->ReadAt(0, bytes.data(), kHeaderSize, read)) read = 0;
+    if (!file_->ReadAt(0, bytes.data(), kHeaderBytes, read)) read = 0;
     bytes.resize(read);
     const log_file::StoredHeader stored = log_file::ParseHeader(bytes);
 
@@ -49,8 +49,8 @@ void FileLogger::TakePositionFromHeader(std::uint64_t fileSize) {
     // Unsigned, so a negative position counts as too large. A position inside
     // the header would have the next header overwrite the line's first bytes.
     const std::uint32_t position = stored.numbersRead >= 1 ? static_cast<std::uint32_t>(stored.position) : 0;
-    if (position < kHeaderSize || position > fileSize) {
-        position_ = kHeaderSize;
+    if (position < kHeaderBytes || position > fileSize) {
+        position_ = kHeaderBytes;
         WriteHeader(position_);
     } else {
         position_ = position;
@@ -68,7 +68,7 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
     std::uint64_t size = 0;
     if (!file_->Size(size)) return;
     if (position_ > size) {  // someone cut the file: start again after the header
-        position_ = kHeaderSize;
+        position_ = kHeaderBytes;
         WriteHeader(position_);
     }
     const std::uint64_t end = std::uint64_t{position_} + line.size();
@@ -77,7 +77,7 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
     // A line that passes the wrap size is the file's last; the marker goes to
     // the start. A line that starts right after the header stays where it is
     // however long it is, since the marker would overwrite it.
-    const bool wraps = end > maxSize_ && position_ > kHeaderSize;
+    const bool wraps = end > maxSize_ && position_ > kHeaderBytes;
     const std::uint32_t oldPosition = position_;
     std::uint32_t written = 0;
     std::uint32_t newPosition = 0;
@@ -87,8 +87,8 @@ void FileLogger::Write(LogLevel level, const std::wstring& message) {
     } else {
         if (!WriteAt(position_, line, written)) return TakeBackLine(oldPosition, size);
         file_->Truncate(end);  // on failure the old lines beyond simply stay
-        if (!WriteAt(kHeaderSize, marker, written)) return TakeBackLine(oldPosition, size);
-        newPosition = kHeaderSize;
+        if (!WriteAt(kHeaderBytes, marker, written)) return TakeBackLine(oldPosition, size);
+        newPosition = kHeaderBytes;
     }
     WriteHeader(newPosition);
     position_ = newPosition;

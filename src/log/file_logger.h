@@ -48,7 +48,7 @@ private:
 
     std::unique_ptr<platform::LogFile> file_;
     std::uint32_t maxSize_;
-    std::uint32_t position_ = log_file::kHeaderSize;  // where the end marker stands: the next line's offset
+    std::uint32_t position_ = log_file::kHeaderBytes;  // where the end marker stands: the next line's offset
     std::mutex mutex_;                      // one line at a time
 };
 

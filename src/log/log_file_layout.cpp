@@ -55,7 +55,7 @@ std::string HeaderBytes(std::uint32_t position, std::uint32_t maxSize) {
     const std::wstring text = Format(L"Log file; last written at %d max size %d", static_cast<std::int32_t>(position),
                                      static_cast<std::int32_t>(maxSize));
     std::string header = platform::WideToAnsi(text);
-    header.resize(kHeaderTextWidth, ' ');
+    header.resize(kHeaderTextCharacters, ' ');
     header += "\r\n";
     header.push_back('\0');
     return header;

@@ -16,8 +16,8 @@
 
 namespace kairovel::log_file {
 
-inline constexpr std::uint32_t kHeaderSize = 80;     // bytes, NUL included
-inline constexpr std::size_t kHeaderTextWidth = 77;  // characters before the CR LF
+inline constexpr std::uint32_t kHeaderBytes = 80;     // bytes, NUL included
+inline constexpr std::size_t kHeaderTextCharacters = 77;  // characters before the CR LF
 
 // The header with the position of the end marker and the wrap size: exactly 80 bytes.
 std::string HeaderBytes(std::uint32_t position, std::uint32_t maxSize);

@@ -28,7 +28,7 @@ std::wstring_view LevelWord(LogLevel level);
 // The abstract log device.
 class Logger {
 public:
-    static constexpr std::int32_t kBufferSize = 200;  // wide characters of a formatted message
+    static constexpr std::int32_t kBufferCharacters = 200;  // wide characters of a formatted message
     static constexpr std::int32_t kDefaultThreshold = LevelOk;
 
     Logger() = default;
@@ -45,7 +45,7 @@ public:
     std::int32_t bufferSize() const { return bufferSize_; }
 
 private:
-    const std::int32_t bufferSize_ = kBufferSize;
+    const std::int32_t bufferSize_ = kBufferCharacters;
     std::atomic<std::int32_t> threshold_{kDefaultThreshold};
 };
 

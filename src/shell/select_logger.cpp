@@ -42,9 +42,9 @@ LogFileChoice ParseLogFileText(std::wstring_view text) {
     }
     if (kilobytes < 0) {
         choice.sizeRefused = true;
-        choice.maxSize = kDefaultLogFileSize;
+        choice.maxSize = kDefaultLogFileBytes;
     } else if (kilobytes == 0) {
-        choice.maxSize = kDefaultLogFileSize;
+        choice.maxSize = kDefaultLogFileBytes;
     } else if (static_cast<std::uint64_t>(kilobytes) * kBytesPerKilobyte > FileLogger::kLargestMaxSize) {
         choice.sizeRefused = true;
         choice.maxSize = FileLogger::kLargestMaxSize;

@@ -18,7 +18,7 @@ struct LogFileChoice {
 };
 
 inline constexpr wchar_t kDefaultLogFileName[] = L"Kairovel.log";
-inline constexpr std::uint32_t kDefaultLogFileSize = 10000;  // bytes
+inline constexpr std::uint32_t kDefaultLogFileBytes = 10000;  // bytes
 
 // Reads a file device text: the name before the first comma ("Kairovel.log"
 // when there is none before it), the size after it as a leading decimal

@@ -17,10 +17,10 @@ namespace kairovel {
 namespace {
 
 constexpr int kInterrogations = 5;
-constexpr std::uint32_t kInterrogationPause = 2000;  // milliseconds
+constexpr std::uint32_t kInterrogationPauseMilliseconds = 2000;  // milliseconds
 // How long an installation or a removal waits for another to end: a minute.
 constexpr int kLockAttempts = 300;
-constexpr std::uint32_t kLockPause = 200;  // milliseconds
+constexpr std::uint32_t kLockPauseMilliseconds = 200;  // milliseconds
 
 [[noreturn]] void RaiseManagerError(const wchar_t* call) {
     RaiseError(L"%s failed (0x%02x)", call, platform::GetLastError());
@@ -36,7 +36,7 @@ void WaitWhilePending(platform::SC_HANDLE service) {
             platform::GetLastError() == platform::ERROR_SERVICE_NOT_ACTIVE) {
             return;
         }
-        platform::Clock().Sleep(kInterrogationPause);
+        platform::Clock().Sleep(kInterrogationPauseMilliseconds);
     }
 }
 
@@ -134,7 +134,7 @@ ServiceDatabaseLock::ServiceDatabaseLock()
             if (manager_) platform::ServiceManager().CloseServiceHandle(manager_);
             RaiseError(L"LockServiceDatabase failed (0x%02x)", error);
         }
-        platform::Clock().Sleep(kLockPause);
+        platform::Clock().Sleep(kLockPauseMilliseconds);
     }
 }
 

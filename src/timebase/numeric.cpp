@@ -43,9 +43,9 @@ double PerMille(std::int64_t milliseconds, std::uint32_t seconds) {
 }
 
 double AdjustedIncrement(double perMille, double increment) {
-    constexpr double kLimit = 990.0;  // per mille
-    if (perMille > kLimit) perMille = kLimit;
-    if (perMille < -kLimit) perMille = -kLimit;
+    constexpr double kLimitPerMille = 990.0;
+    if (perMille > kLimitPerMille) perMille = kLimitPerMille;
+    if (perMille < -kLimitPerMille) perMille = -kLimitPerMille;
     return (1000.0 - perMille) * increment * 0.001;
 }
 
