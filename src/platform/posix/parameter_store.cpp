@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -17,6 +16,7 @@
 namespace kairovel::platform {
 namespace {
 
+// The names of a key's path, split at its backslashes.
 std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
     std::vector<std::wstring_view> names;
     for (std::size_t start = 0;;) {
@@ -27,7 +27,7 @@ std::vector<std::wstring_view> SplitPath(std::wstring_view path) {
     }
 }
 
-// The names of the key's path, from below the root down.
+// The names of one of the two keys' paths, from below the root down.
 std::span<const std::wstring_view> PathOf(StoreKey key) {
     static const std::vector<std::wstring_view> parameters = SplitPath(StoreKeyPath(StoreKey::Parameters));
     static const std::vector<std::wstring_view> eventLogSource = SplitPath(StoreKeyPath(StoreKey::EventLogSource));
