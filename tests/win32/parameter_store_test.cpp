@@ -21,34 +21,29 @@ protected:
         if (store.FindKey(StoreKey::Parameters) == ERROR_SUCCESS) GTEST_SKIP() << "the program is installed here";
     }
     void TearDown() override {
+        if (IsSkipped()) return;
         store.DeleteKey(StoreKey::Parameters);
-        store.DeleteKey(StoreKey::EventLogSource);
         kairovel::testing::DeleteMachineKey(L"SYSTEM\\CurrentControlSet\\Services\\Kairovel");
-    }
-
-    LSTATUS Write(const wchar_t* name, std::uint32_t type, const Bytes& data, IfMissing ifMissing) {
-        const StoreValue value{name, type, data};
-        return store.WriteValues(StoreKey::Parameters, ifMissing, {&value, 1}, failed);
     }
 
     ParameterStoreFacility& store = ParameterStore();
     std::size_t failed = 0;
 };
 
-TEST_F(ParameterStoreTest, StringsHaveTheWindowsSizesAndNamesIgnoreCase) {
+TEST_F(ParameterStoreTest, StringsHaveTheWindowsSizesNamesIgnoreCaseAndAMissingKeyIsNotFound) {
     const Bytes console = RegistryString(L"Console");
     const Bytes period{0x10, 0x0E, 0, 0};
     const StoreValue values[] = {{L"LogDevice", REG_SZ, console}, {L"Period", REG_DWORD, period}};
+    EXPECT_EQ(store.FindKey(StoreKey::Parameters), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(store.WriteValues(StoreKey::Parameters, IfMissing::Fail, values, failed), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(failed, kKeyFailed);
     ASSERT_EQ(store.WriteValues(StoreKey::Parameters, IfMissing::Create, values, failed), ERROR_SUCCESS);
 
     std::uint32_t type = 0;
     std::uint32_t size = 0;
     EXPECT_EQ(store.ReadValue(StoreKey::Parameters, L"logdevice", type, {}, size), ERROR_MORE_DATA);
     EXPECT_EQ(size, 16u);  // 2 × (7 + 1)
-    Bytes room(4);
-    EXPECT_EQ(store.ReadValue(StoreKey::Parameters, L"LogDevice", type, room, size), ERROR_MORE_DATA);
-    EXPECT_EQ(size, 16u);
-    room.assign(100, 0xEE);
+    Bytes room(100, 0xEE);
     ASSERT_EQ(store.ReadValue(StoreKey::Parameters, L"LOGDEVICE", type, room, size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     std::size_t offset = 0;
@@ -57,20 +52,10 @@ TEST_F(ParameterStoreTest, StringsHaveTheWindowsSizesAndNamesIgnoreCase) {
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(Bytes(room.begin(), room.begin() + size), period);
     EXPECT_EQ(store.ReadValue(StoreKey::Parameters, L"Missing", type, room, size), ERROR_FILE_NOT_FOUND);
-}
 
-TEST_F(ParameterStoreTest, AMissingKeyIsNotFoundAndOnlyACreatingWriteMakesIt) {
-    EXPECT_EQ(store.FindKey(StoreKey::Parameters), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Write(L"IsInstalled", REG_BINARY, {1, 0, 0, 0}, IfMissing::Fail), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(failed, kKeyFailed);
-    EXPECT_EQ(store.DeleteKey(StoreKey::Parameters), ERROR_FILE_NOT_FOUND);
-
-    ASSERT_EQ(Write(L"IsInstalled", REG_BINARY, {1, 0, 0, 0}, IfMissing::Create), ERROR_SUCCESS);
-    EXPECT_EQ(store.FindKey(StoreKey::Parameters), ERROR_SUCCESS);
     EXPECT_EQ(store.DeleteKey(StoreKey::Parameters), ERROR_SUCCESS);
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    EXPECT_EQ(store.ReadValue(StoreKey::Parameters, L"IsInstalled", type, {}, size), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(store.DeleteKey(StoreKey::Parameters), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(store.ReadValue(StoreKey::Parameters, L"Period", type, room, size), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
