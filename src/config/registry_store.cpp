@@ -7,18 +7,16 @@
 #include "log/format.h"
 #include "log/logger.h"
 #include "platform/process.h"
-#include "platform/registry.h"
+#include "platform/parameter_store.h"
 
 namespace kairovel {
 namespace {
 
-using platform::HKEY;
-using platform::HKEY_LOCAL_MACHINE;
 using platform::LSTATUS;
-using platform::Registry;
+using platform::ParameterStore;
+using platform::StoreKey;
 
-// Querying and setting values, and creating, enumerating and watching subkeys (and WRITE_DAC).
-constexpr platform::REGSAM kQueryAndSetAccess = 0x4001F;
+const wchar_t* const kParameterKeyPath = platform::StoreKeyPath(StoreKey::Parameters);
 constexpr std::uint32_t kNumberWidth = 4;     // bytes of a 32-bit number
 constexpr std::uint32_t kStartTimeWidth = 6;  // hours, minutes, seconds: three 16-bit numbers
 constexpr std::uint32_t kEventTypesSupported = 7;  // error, warning and information events
@@ -137,62 +135,44 @@ constexpr std::array<EventLogRow, 2> kEventLogTable{{
     {L"TypesSupported", platform::REG_DWORD, [] { return NumberBytes(kEventTypesSupported); }},
 }};
 
-// ---- Keys ----
+// ---- Values ----
 
-// A key opened by the store, closed when it goes (on every path out of an operation).
-class StoreKey {
-public:
-    StoreKey() = default;
-    ~StoreKey() {
-        if (key_) Registry().RegCloseKey(key_);
+// Stores the values in key, raising the message of the step that failed.
+void Write(StoreKey key, platform::IfMissing ifMissing, std::span<const platform::StoreValue> values) {
+    std::size_t failed = 0;
+    const LSTATUS status = ParameterStore().WriteValues(key, ifMissing, values, failed);
+    if (status == platform::ERROR_SUCCESS) return;
+    const wchar_t* path = platform::StoreKeyPath(key);
+    if (failed == platform::kKeyFailed && ifMissing == platform::IfMissing::Create) {
+        RaiseError(L"Registry create error %d on %s", status, path);
     }
-    StoreKey(const StoreKey&) = delete;
-    StoreKey& operator=(const StoreKey&) = delete;
-
-    HKEY* receive() { return &key_; }
-    HKEY get() const { return key_; }
-    LSTATUS Close() {
-        const LSTATUS status = Registry().RegCloseKey(key_);
-        key_ = HKEY{};
-        return status;
-    }
-
-private:
-    HKEY key_{};
-};
-
-LSTATUS OpenParameterKey(platform::REGSAM access, StoreKey& key) {
-    return Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, ParameterKeyPath, 0, access, key.receive());
+    if (failed == platform::kKeyFailed) RaiseError(L"Registry open error %d on %s", status, path);
+    RaiseError(L"Registry set value error %d on %s", status, values[failed].name);
 }
 
-void CreateKey(const wchar_t* path, StoreKey& key) {
-    const LSTATUS status = Registry().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr,
-                                                      platform::REG_OPTION_NON_VOLATILE, platform::KEY_WRITE,
-                                                      nullptr, key.receive(), nullptr);
-    if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry create error %d on %s", status, path);
+// Stores one value in the parameter key, which must be there.
+void WriteParameter(std::wstring_view name, std::uint32_t type, const RegistryBytes& data) {
+    const platform::StoreValue value{name, type, data};
+    Write(StoreKey::Parameters, platform::IfMissing::Fail, {&value, 1});
 }
 
-void SetValue(const StoreKey& key, const wchar_t* name, std::uint32_t type, const RegistryBytes& data) {
-    const LSTATUS status =
-        Registry().RegSetValueExW(key.get(), name, 0, type, data.data(), static_cast<std::uint32_t>(data.size()));
-    if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry set value error %d on %s", status, name);
-}
+// Opening the parameter key: ERROR_FILE_NOT_FOUND when it is missing.
+LSTATUS FindParameterKey() { return ParameterStore().FindKey(StoreKey::Parameters); }
 
-// Reads a value into room bytes; data is then what the registry returned, never more than room.
-LSTATUS QueryValue(const StoreKey& key, const wchar_t* name, std::uint32_t room, std::uint32_t& type,
-                   RegistryBytes& data) {
+// Reads a value of the parameter key into room bytes; data is then what the store returned, never more than room.
+LSTATUS QueryValue(std::wstring_view name, std::uint32_t room, std::uint32_t& type, RegistryBytes& data) {
     data.assign(room, 0);
     std::uint32_t size = room;
-    const LSTATUS status = Registry().RegQueryValueExW(key.get(), name, nullptr, &type, data.data(), &size);
+    const LSTATUS status = ParameterStore().ReadValue(StoreKey::Parameters, name, type, data, size);
     data.resize(status == platform::ERROR_SUCCESS ? std::min(size, room) : 0);
     return status;
 }
 
 // "IsInstalled" as a 32-bit number starting at 0: a shorter value fills its low bytes.
-LSTATUS QueryInstalledMarker(const StoreKey& key, std::uint32_t& installed) {
+LSTATUS QueryInstalledMarker(std::uint32_t& installed) {
     std::uint32_t type = 0;
     RegistryBytes data;
-    const LSTATUS status = QueryValue(key, L"IsInstalled", kNumberWidth, type, data);
+    const LSTATUS status = QueryValue(L"IsInstalled", kNumberWidth, type, data);
     installed = status == platform::ERROR_SUCCESS ? GetLittleEndian(data, 0, kNumberWidth) : 0;
     return status;
 }
@@ -230,66 +210,55 @@ std::span<const EventLogRow> EventLogTable() { return kEventLogTable; }
 void WriteParameters() {
     const Configuration& configuration = TheConfiguration();
     CheckConfigurationFits(configuration);
-    {
-        StoreKey key;
-        CreateKey(EventLogKeyPath, key);
-        for (const EventLogRow& row : kEventLogTable) SetValue(key, row.name, row.type, row.data());
-    }
-    StoreKey key;
-    CreateKey(ParameterKeyPath, key);
-    for (const ParameterRow& row : kParameterTable) SetValue(key, row.name, row.type, row.save(configuration));
+    ValuesToStore eventLogSource;
+    for (const EventLogRow& row : kEventLogTable) eventLogSource.Add(row.name, row.type, row.data());
+    Write(StoreKey::EventLogSource, platform::IfMissing::Create, eventLogSource.values());
+    ValuesToStore parameters;
+    for (const ParameterRow& row : kParameterTable) parameters.Add(row.name, row.type, row.save(configuration));
+    Write(StoreKey::Parameters, platform::IfMissing::Create, parameters.values());
 }
 
 void DeleteParameters() {
-    for (const wchar_t* path : {EventLogKeyPath, ParameterKeyPath}) {
-        const LSTATUS status = Registry().RegDeleteKeyW(HKEY_LOCAL_MACHINE, path);
-        if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry delete error %d on %s", status, path);
+    for (const StoreKey key : {StoreKey::EventLogSource, StoreKey::Parameters}) {
+        const LSTATUS status = ParameterStore().DeleteKey(key);
+        if (status != platform::ERROR_SUCCESS) {
+            RaiseError(L"Registry delete error %d on %s", status, platform::StoreKeyPath(key));
+        }
     }
 }
 
-void SetInstalled(std::uint32_t value) {
-    StoreKey key;
-    if (const LSTATUS status = OpenParameterKey(kQueryAndSetAccess, key); status != platform::ERROR_SUCCESS) {
-        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
-    }
-    SetValue(key, L"IsInstalled", platform::REG_BINARY, NumberBytes(value));
-}
+void SetInstalled(std::uint32_t value) { WriteParameter(L"IsInstalled", platform::REG_BINARY, NumberBytes(value)); }
 
 std::uint32_t IsServiceInstalled() {
-    // Missing means not installed; a registry that cannot be read (refused,
+    // Missing means not installed; a store that cannot be read (refused,
     // damaged) says nothing either way, and saying "not installed" for it
     // would be a lie.
-    StoreKey key;
-    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
+    if (const LSTATUS status = FindParameterKey(); status != platform::ERROR_SUCCESS) {
         if (status == platform::ERROR_FILE_NOT_FOUND) return 0;
-        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+        RaiseError(L"Registry open error %d on %s", status, kParameterKeyPath);
     }
     std::uint32_t installed = 0;
-    const LSTATUS status = QueryInstalledMarker(key, installed);
+    const LSTATUS status = QueryInstalledMarker(installed);
     if (status == platform::ERROR_FILE_NOT_FOUND || status == platform::ERROR_MORE_DATA) return 0;
     if (status != platform::ERROR_SUCCESS) RaiseError(L"Registry query value error %d on %s", status, L"IsInstalled");
     return installed;
 }
 
 bool SetDamagedRegistryAside() {
-    {
-        StoreKey key;
-        if (OpenParameterKey(platform::KEY_READ, key) != platform::ERROR_BADDB) return false;
-    }
+    if (FindParameterKey() != platform::ERROR_BADDB) return false;
     std::wstring keptAs;
-    if (!Registry().SetDamagedStoreAside(keptAs)) return false;
+    if (!ParameterStore().SetDamagedStoreAside(keptAs)) return false;
     Log(CurrentLogger(), LevelInfo, L"The registry could not be read (error %d) and was set aside as %s",
         static_cast<int>(platform::ERROR_BADDB), keptAs);
     return true;
 }
 
 void GetParametersFromRegistry() {
-    StoreKey key;
-    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
-        RaiseError(L"Registry open key error %d on %s", status, ParameterKeyPath);
+    if (const LSTATUS status = FindParameterKey(); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open key error %d on %s", status, kParameterKeyPath);
     }
     std::uint32_t installed = 0;
-    if (const LSTATUS status = QueryInstalledMarker(key, installed); status != platform::ERROR_SUCCESS) {
+    if (const LSTATUS status = QueryInstalledMarker(installed); status != platform::ERROR_SUCCESS) {
         RaiseError(L"Registry query value error %d on %s", status, L"IsInstalled");
     }
     if (installed == 0) RaiseError(L"Kairovel not installed correctly (from GetParametersFromRegistry)");
@@ -298,7 +267,7 @@ void GetParametersFromRegistry() {
     for (const ParameterRow& row : kParameterTable) {
         std::uint32_t type = 0;
         RegistryBytes data;
-        if (const LSTATUS status = QueryValue(key, row.name, row.room, type, data); status != platform::ERROR_SUCCESS) {
+        if (const LSTATUS status = QueryValue(row.name, row.room, type, data); status != platform::ERROR_SUCCESS) {
             RaiseError(L"Registry query value error %d on %s", status, row.name);
         }
         // The type is not checked, but a number of another width would load as a wrong number.
@@ -312,29 +281,20 @@ void GetParametersFromRegistry() {
         }
         row.load(configuration, data);
     }
-    if (const LSTATUS status = key.Close(); status != platform::ERROR_SUCCESS) {
-        RaiseError(L"Registry close error %d", status);
-    }
 }
 
 void WriteStringValue(const std::wstring& name, std::wstring_view text) {
     CheckTextFits(name.c_str(), text, kStringValueRoom);
-    StoreKey key;
-    if (const LSTATUS status = OpenParameterKey(kQueryAndSetAccess, key); status != platform::ERROR_SUCCESS) {
-        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
-    }
-    SetValue(key, name.c_str(), platform::REG_SZ, platform::RegistryString(text));
+    WriteParameter(name, platform::REG_SZ, platform::RegistryString(text));
 }
 
 void ReadStringValue(const std::wstring& name, std::wstring& text) {
-    StoreKey key;
-    if (const LSTATUS status = OpenParameterKey(platform::KEY_READ, key); status != platform::ERROR_SUCCESS) {
-        RaiseError(L"Registry open error %d on %s", status, ParameterKeyPath);
+    if (const LSTATUS status = FindParameterKey(); status != platform::ERROR_SUCCESS) {
+        RaiseError(L"Registry open error %d on %s", status, kParameterKeyPath);
     }
     std::uint32_t type = 0;
     RegistryBytes data;
-    if (const LSTATUS status = QueryValue(key, name.c_str(), kStringValueRoom, type, data);
-        status != platform::ERROR_SUCCESS) {
+    if (const LSTATUS status = QueryValue(name, kStringValueRoom, type, data); status != platform::ERROR_SUCCESS) {
         RaiseError(L"Registry query value error %d on %s", status, name);
     }
     if (!TextFits(data, kStringValueRoom)) {

@@ -7,24 +7,22 @@
 // text values that other parts of the program persist there (such as the
 // clock's "LastAdjustmentValue").
 //
-// Every operation opens the key it needs, does its work and closes it again,
-// and raises its message on failure (IsServiceInstalled answers 0 for a
-// missing key or marker instead).
-// A failure stops the operation where it happens: what was already written
-// stays written, what was already loaded stays loaded.
+// Each operation goes through the platform's parameter store and raises
+// its message on failure (IsServiceInstalled answers 0 for a missing key or
+// marker instead). A failure stops the operation where it happens: a key
+// already written stays written, what was already loaded stays loaded.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "config/configuration.h"
+#include "platform/interface/parameter_store.h"
 
 namespace kairovel {
-
-inline constexpr wchar_t ParameterKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters";
-inline constexpr wchar_t EventLogKeyPath[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kairovel";
 
 // Room in bytes that a load reads a value into.
 inline constexpr std::uint32_t kSourceListRoom = 600;   // "SourceName": 300 characters with every null
@@ -32,6 +30,20 @@ inline constexpr std::uint32_t kTextRoom = 200;         // "LogDevice", "Configu
 inline constexpr std::uint32_t kStringValueRoom = 100;  // ReadStringValue: 49 characters and a null
 
 using RegistryBytes = std::vector<std::uint8_t>;
+
+// Values for one write of the parameter store, with the bytes they point to
+// (a deque never moves what it holds).
+class ValuesToStore {
+public:
+    void Add(std::wstring_view name, std::uint32_t type, RegistryBytes data) {
+        values_.push_back({name, type, data_.emplace_back(std::move(data))});
+    }
+    std::span<const platform::StoreValue> values() const { return values_; }
+
+private:
+    std::deque<RegistryBytes> data_;
+    std::vector<platform::StoreValue> values_;
+};
 
 // What a value of the parameter key holds, which says what of it can be loaded.
 enum class ParameterKind {

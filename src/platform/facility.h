@@ -1,6 +1,6 @@
 // Process-wide instances of the platform facilities.
 //
-// Each facility of the platform layer (clock, console, registry, sockets, ...)
+// Each facility of the platform layer (clock, console, parameter store, sockets, ...)
 // is a small interface. The process uses one instance of each: the backend's
 // default, built on first use, or a replacement that a test installs for its
 // own scope with ScopedFacility. Replacements are installed while no other

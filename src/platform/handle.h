@@ -1,7 +1,7 @@
-// Opaque handles of the Windows API (HKEY, SC_HANDLE, ...).
+// Opaque handles of the Windows API (SC_HANDLE, SC_LOCK, ...).
 //
 // A handle is a number that means something only to the facility that issued
-// it. Each kind of handle is its own type, so a registry key can never be
+// it. Each kind of handle is its own type, so a service lock can never be
 // passed where a service handle is expected; the null handle is the default.
 #pragma once
 

@@ -1,5 +1,5 @@
 // String data of the registry: wide text to and from UTF-16LE bytes.
-#include "platform/registry.h"
+#include "platform/interface/parameter_store.h"
 
 namespace kairovel::platform {
 namespace {

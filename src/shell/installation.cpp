@@ -6,7 +6,7 @@
 
 #include "config/registry_store.h"
 #include "log/logger.h"
-#include "platform/registry.h"
+#include "platform/parameter_store.h"
 #include "shell/service_control.h"
 #include "shell/service_status.h"
 
@@ -18,57 +18,44 @@ namespace {
 class StoredInstallation {
 public:
     StoredInstallation() {
-        for (const ParameterRow& row : ParameterTable()) Take(ParameterKeyPath, row.name);
-        Take(ParameterKeyPath, L"IsInstalled");
-        Take(ParameterKeyPath, L"LastAdjustmentValue");
-        for (const EventLogRow& row : EventLogTable()) Take(EventLogKeyPath, row.name);
+        for (const ParameterRow& row : ParameterTable()) Take(parameters_, platform::StoreKey::Parameters, row.name);
+        Take(parameters_, platform::StoreKey::Parameters, L"IsInstalled");
+        Take(parameters_, platform::StoreKey::Parameters, L"LastAdjustmentValue");
+        for (const EventLogRow& row : EventLogTable()) Take(eventLogSource_, platform::StoreKey::EventLogSource, row.name);
     }
 
     // Writes every value back; the first failure ends it, with its code.
     platform::LSTATUS Restore() const {
-        for (const Value& value : values_) {
-            platform::HKEY key{};
-            platform::LSTATUS status = platform::Registry().RegCreateKeyExW(
-                platform::HKEY_LOCAL_MACHINE, value.keyPath, 0, nullptr, platform::REG_OPTION_NON_VOLATILE,
-                platform::KEY_WRITE, nullptr, &key, nullptr);
-            if (status != platform::ERROR_SUCCESS) return status;
-            status = platform::Registry().RegSetValueExW(key, value.name.c_str(), 0, value.type, value.data.data(),
-                                                        static_cast<std::uint32_t>(value.data.size()));
-            platform::Registry().RegCloseKey(key);
-            if (status != platform::ERROR_SUCCESS) return status;
-        }
-        return platform::ERROR_SUCCESS;
+        const platform::LSTATUS status = Restore(platform::StoreKey::Parameters, parameters_);
+        return status != platform::ERROR_SUCCESS ? status : Restore(platform::StoreKey::EventLogSource, eventLogSource_);
     }
 
 private:
-    struct Value {
-        const wchar_t* keyPath;
-        std::wstring name;
+    // Keeps the value when there is one: asks for its size first, then for its data.
+    static void Take(ValuesToStore& values, platform::StoreKey key, const wchar_t* name) {
         std::uint32_t type = 0;
-        std::vector<std::uint8_t> data;
-    };
-
-    // Keeps the value when there is one.
-    void Take(const wchar_t* keyPath, const wchar_t* name) {
-        platform::HKEY key{};
-        if (platform::Registry().RegOpenKeyExW(platform::HKEY_LOCAL_MACHINE, keyPath, 0, platform::KEY_READ, &key) !=
-            platform::ERROR_SUCCESS) {
-            return;
-        }
-        Value value{keyPath, name, 0, {}};
         std::uint32_t size = 0;
-        if (platform::Registry().RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) ==
-            platform::ERROR_SUCCESS) {
-            value.data.resize(size);
-            if (platform::Registry().RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) ==
-                platform::ERROR_SUCCESS) {
-                values_.push_back(std::move(value));
-            }
+        std::vector<std::uint8_t> data;
+        platform::LSTATUS status = platform::ParameterStore().ReadValue(key, name, type, data, size);
+        if (status == platform::ERROR_MORE_DATA) {
+            data.resize(size);
+            status = platform::ParameterStore().ReadValue(key, name, type, data, size);
         }
-        platform::Registry().RegCloseKey(key);
+        if (status == platform::ERROR_SUCCESS) {
+            data.resize(size);
+            values.Add(name, type, std::move(data));
+        }
     }
 
-    std::vector<Value> values_;
+    // A key that held nothing is not made again.
+    static platform::LSTATUS Restore(platform::StoreKey key, const ValuesToStore& values) {
+        if (values.values().empty()) return platform::ERROR_SUCCESS;
+        std::size_t failed = 0;
+        return platform::ParameterStore().WriteValues(key, platform::IfMissing::Create, values.values(), failed);
+    }
+
+    ValuesToStore parameters_;
+    ValuesToStore eventLogSource_;
 };
 
 // The new parameters could not be stored: the previous installation comes back, running.

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/sqlite_registry.h"
+#include "platform/parameter_store.h"
+#include "platform/posix/sqlite_parameter_store.h"
 #include "platform/process.h"
-#include "platform/registry.h"
 #include "support/file_permissions.h"
 #include "support/raised.h"
 #include "support/temporary_directory.h"
@@ -19,8 +19,7 @@ namespace kairovel {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using platform::HKEY;
-using platform::HKEY_LOCAL_MACHINE;
+using platform::StoreKey;
 using testing::RaisedText;
 
 const std::wstring kParameterKey = L"SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters";
@@ -33,35 +32,27 @@ protected:
 
     std::filesystem::path File() const { return root.path() / "registry.sqlite"; }
 
-    // A value as stored, read through the registry calls.
+    // A value as stored, read through the store.
     struct Stored {
         platform::LSTATUS status = 0;
         std::uint32_t type = 0;
         Bytes data;
     };
-    Stored Read(const std::wstring& keyPath, const wchar_t* name) {
+    Stored Read(StoreKey key, const wchar_t* name) {
         Stored stored;
-        HKEY key{};
-        stored.status = registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, platform::KEY_READ, &key);
-        if (stored.status != 0) return stored;
         std::uint32_t size = 0;
-        stored.status = registry.RegQueryValueExW(key, name, nullptr, &stored.type, nullptr, &size);
+        stored.status = store.ReadValue(key, name, stored.type, stored.data, size);
+        if (stored.status != platform::ERROR_MORE_DATA) return stored;
         stored.data.resize(size);
-        if (stored.status == 0)
-            stored.status = registry.RegQueryValueExW(key, name, nullptr, &stored.type, stored.data.data(), &size);
-        registry.RegCloseKey(key);
+        stored.status = store.ReadValue(key, name, stored.type, stored.data, size);
         return stored;
     }
 
     // Stores a value as an administrator editing the registry by hand would.
     void Edit(const wchar_t* name, std::uint32_t type, const Bytes& data) {
-        HKEY key{};
-        ASSERT_EQ(registry.RegCreateKeyExW(HKEY_LOCAL_MACHINE, kParameterKey.c_str(), 0, nullptr, 0,
-                                           platform::KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  0u);
-        ASSERT_EQ(registry.RegSetValueExW(key, name, 0, type, data.data(), static_cast<std::uint32_t>(data.size())),
-                  0u);
-        registry.RegCloseKey(key);
+        const platform::StoreValue value{name, type, data};
+        std::size_t failed = 0;
+        ASSERT_EQ(store.WriteValues(StoreKey::Parameters, platform::IfMissing::Create, {&value, 1}, failed), 0u);
     }
 
     void Install() {
@@ -80,8 +71,8 @@ protected:
 
     testing::TemporaryDirectory root;
     testing::ScopedEnvironment environment{"KAIROVEL_ROOT", root.path().string()};
-    platform::SqliteRegistry registry{std::chrono::milliseconds(300)};
-    platform::ScopedFacility<platform::RegistryFacility> useRegistry{registry};
+    platform::SqliteParameterStore store{std::chrono::milliseconds(300)};
+    platform::ScopedFacility<platform::ParameterStoreFacility> useStore{store};
 };
 
 Configuration Example() {
@@ -117,14 +108,14 @@ TEST_F(RegistryStoreTest, EveryRowIsWrittenWithItsTypeAndSizeAndLoadsBack) {
     for (std::size_t i = 0; i < order.size(); ++i) EXPECT_EQ(ParameterTable()[i].name, order[i]);
 
     const auto expect = [&](const wchar_t* name, std::uint32_t type, const Bytes& data) {
-        const Stored stored = Read(kParameterKey, name);
+        const Stored stored = Read(StoreKey::Parameters, name);
         EXPECT_EQ(stored.status, 0u) << name;
         EXPECT_EQ(stored.type, type) << name;
         EXPECT_EQ(stored.data, data) << name;
     };
     // 2 × (sum of (length + 1) + 1) = 2 × (7 + 8 + 21 + 1)
     expect(L"SourceName", platform::REG_MULTI_SZ, Concat({L"D,corp", L"L,\\\\srv", L"T,time.example.org,3", L""}));
-    EXPECT_EQ(Read(kParameterKey, L"SourceName").data.size(), 74u);
+    EXPECT_EQ(Read(StoreKey::Parameters, L"SourceName").data.size(), 74u);
     expect(L"LogDevice", platform::REG_SZ, platform::RegistryString(L"/var/log/kairovel.log,1000"));
     expect(L"ConfigurationFile", platform::REG_SZ,
            platform::RegistryString(L"*http://config.example.org/kairovel.txt"));
@@ -141,10 +132,10 @@ TEST_F(RegistryStoreTest, EveryRowIsWrittenWithItsTypeAndSizeAndLoadsBack) {
     expect(L"IsInstalled", platform::REG_BINARY, {1, 0, 0, 0});
 
     // The event-log source: the running executable and the three event types.
-    const Stored file = Read(kEventLogKey, L"EventMessageFile");
+    const Stored file = Read(StoreKey::EventLogSource, L"EventMessageFile");
     EXPECT_EQ(file.type, platform::REG_EXPAND_SZ);
     EXPECT_EQ(file.data, platform::RegistryString(platform::Process().GetModuleFileNameW()));
-    const Stored types = Read(kEventLogKey, L"TypesSupported");
+    const Stored types = Read(StoreKey::EventLogSource, L"TypesSupported");
     EXPECT_EQ(types.type, platform::REG_DWORD);
     EXPECT_EQ(types.data, (Bytes{7, 0, 0, 0}));
 
@@ -175,8 +166,8 @@ TEST_F(RegistryStoreTest, EveryRowIsWrittenWithItsTypeAndSizeAndLoadsBack) {
 
 TEST_F(RegistryStoreTest, NoSourcesAreStoredAsOneNullAndLoadAsNone) {
     Install();
-    EXPECT_EQ(Read(kParameterKey, L"SourceName").data, (Bytes{0, 0}));
-    EXPECT_EQ(Read(kParameterKey, L"LogDevice").data, (Bytes{0, 0}));
+    EXPECT_EQ(Read(StoreKey::Parameters, L"SourceName").data, (Bytes{0, 0}));
+    EXPECT_EQ(Read(StoreKey::Parameters, L"LogDevice").data, (Bytes{0, 0}));
     TheConfiguration().NumberOfTimeSources = 1;
     TheConfiguration().SourceName[0] = L"N,left over";
     GetParametersFromRegistry();
@@ -287,14 +278,14 @@ TEST_F(RegistryStoreTest, DeletingAndReinstalling) {
 
     DeleteParameters();
     EXPECT_EQ(IsServiceInstalled(), 0u);
-    EXPECT_EQ(Read(kEventLogKey, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(Read(kParameterKey, L"LastAdjustmentValue").status, platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(StoreKey::EventLogSource, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(StoreKey::Parameters, L"LastAdjustmentValue").status, platform::ERROR_FILE_NOT_FOUND);
 
     // Reinstalling stores only what this installation says: nothing is carried over.
     TheConfiguration() = Configuration{};
     TheConfiguration().Period = 600;
     Install();
-    EXPECT_EQ(Read(kParameterKey, L"LastAdjustmentValue").status, platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(StoreKey::Parameters, L"LastAdjustmentValue").status, platform::ERROR_FILE_NOT_FOUND);
     TheConfiguration() = Example();
     GetParametersFromRegistry();
     EXPECT_EQ(TheConfiguration().NumberOfTimeSources, 0u);
@@ -302,12 +293,9 @@ TEST_F(RegistryStoreTest, DeletingAndReinstalling) {
     EXPECT_EQ(TheConfiguration().LogDevice, L"");
 
     // A failure on the first key leaves the second in place.
-    HKEY key{};
-    ASSERT_EQ(registry.RegDeleteKeyW(HKEY_LOCAL_MACHINE, kEventLogKey.c_str()), 0u);
+    ASSERT_EQ(store.DeleteKey(StoreKey::EventLogSource), 0u);
     EXPECT_EQ(RaisedText([] { DeleteParameters(); }), L"Registry delete error 2 on " + kEventLogKey);
     EXPECT_EQ(IsServiceInstalled(), 1u);
-    EXPECT_EQ(registry.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParameterKey.c_str(), 0, platform::KEY_READ, &key), 0u);
-    registry.RegCloseKey(key);
 }
 
 TEST_F(RegistryStoreTest, WhatCouldNotBeLoadedBackIsNeverStored) {
@@ -315,7 +303,7 @@ TEST_F(RegistryStoreTest, WhatCouldNotBeLoadedBackIsNeverStored) {
     TheConfiguration().NumberOfTimeSources = 1;
     TheConfiguration().SourceName[0] = L"N," + std::wstring(296, L'n');
     Install();
-    EXPECT_EQ(Read(kParameterKey, L"SourceName").data.size(), 600u);
+    EXPECT_EQ(Read(StoreKey::Parameters, L"SourceName").data.size(), 600u);
     GetParametersFromRegistry();
     EXPECT_EQ(TheConfiguration().SourceName[0].size(), 298u);
     DeleteParameters();
@@ -324,7 +312,7 @@ TEST_F(RegistryStoreTest, WhatCouldNotBeLoadedBackIsNeverStored) {
     TheConfiguration().SourceName[0] += L"n";
     EXPECT_EQ(RaisedText([] { WriteParameters(); }),
               L"SourceName too long to store: 301 characters with separators, at most 300 can be read back");
-    EXPECT_EQ(Read(kEventLogKey, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(StoreKey::EventLogSource, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
 
     TheConfiguration() = Configuration{};
     TheConfiguration().NumberOfTimeSources = 10;
@@ -340,7 +328,7 @@ TEST_F(RegistryStoreTest, WhatCouldNotBeLoadedBackIsNeverStored) {
     TheConfiguration().ConfigurationFile = L"/" + std::wstring(99, L'c');
     EXPECT_EQ(RaisedText([] { WriteParameters(); }),
               L"ConfigurationFile too long to store: 100 characters, at most 99 can be read back");
-    EXPECT_EQ(Read(kEventLogKey, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Read(StoreKey::EventLogSource, L"TypesSupported").status, platform::ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegistryStoreTest, StringValues) {
@@ -354,7 +342,7 @@ TEST_F(RegistryStoreTest, StringValues) {
     EXPECT_EQ(RaisedText([&] { ReadStringValue(L"LastAdjustmentValue", text); }),
               L"Registry query value error 2 on LastAdjustmentValue");
     WriteStringValue(L"LastAdjustmentValue", L"100144.117");
-    const Stored stored = Read(kParameterKey, L"LastAdjustmentValue");
+    const Stored stored = Read(StoreKey::Parameters, L"LastAdjustmentValue");
     EXPECT_EQ(stored.type, platform::REG_SZ);
     EXPECT_EQ(stored.data.size(), 22u);  // 2 × (10 + 1)
     ReadStringValue(L"lastadjustmentvalue", text);

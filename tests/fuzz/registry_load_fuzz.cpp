@@ -1,7 +1,7 @@
 // Values of the service's parameter key as anyone with the registry may have
 // stored them, of every type and width, loaded as the service loads them at
 // start: the installed marker, every configuration value, and the persisted
-// adjustment. The registry is the SQLite stand-in in a folder on tmpfs.
+// adjustment. The store is the SQLite one of the Linux build in a folder on tmpfs.
 //
 // The input is a list of values, each: a byte choosing the name, a byte
 // choosing the type (0xF0 and above: the next four bytes are the type), two
@@ -14,12 +14,11 @@
 #include "config/configuration.h"
 #include "config/registry_store.h"
 #include "fuzz_support.h"
-#include "platform/registry.h"
+#include "platform/parameter_store.h"
 
 namespace {
 
-using kairovel::platform::HKEY;
-using kairovel::platform::Registry;
+using kairovel::platform::ParameterStore;
 
 constexpr std::size_t kLargestValueBytes = 1500;  // more than any room a load gives
 constexpr std::uint8_t kRawTypeChoice = 0xF0;
@@ -70,24 +69,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::UseDiscardingLogger();
     static const std::vector<std::wstring> names = ValueNames();
 
-    Registry().RegDeleteKeyW(p::HKEY_LOCAL_MACHINE, ParameterKeyPath);
-    HKEY key{};
-    if (Registry().RegCreateKeyExW(p::HKEY_LOCAL_MACHINE, ParameterKeyPath, 0, nullptr, p::REG_OPTION_NON_VOLATILE,
-                                   p::KEY_ALL_ACCESS, nullptr, &key, nullptr) != p::ERROR_SUCCESS) {
-        __builtin_trap();  // the scratch registry must always be writable
-    }
-    const std::uint8_t installed[] = {1, 0, 0, 0};
-    Registry().RegSetValueExW(key, L"IsInstalled", 0, p::REG_BINARY, installed, sizeof installed);
+    ParameterStore().DeleteKey(p::StoreKey::Parameters);
+    ValuesToStore values;
+    values.Add(L"IsInstalled", p::REG_BINARY, {1, 0, 0, 0});
     Input input(data, size);
     while (!input.Empty()) {
         const std::wstring& name = names[input.Byte() % names.size()];
         const std::uint8_t typeChoice = input.Byte();
         const std::uint32_t type = typeChoice >= kRawTypeChoice ? input.Word() : typeChoice % kTypeChoices;
         const std::size_t length = (input.Byte() | (std::size_t{input.Byte()} << 8)) % (kLargestValueBytes + 1);
-        const std::vector<std::uint8_t> value = input.Bytes(length);
-        Registry().RegSetValueExW(key, name.c_str(), 0, type, value.data(), static_cast<std::uint32_t>(value.size()));
+        values.Add(name, type, input.Bytes(length));
     }
-    Registry().RegCloseKey(key);
+    std::size_t failed = 0;
+    if (ParameterStore().WriteValues(p::StoreKey::Parameters, p::IfMissing::Create, values.values(), failed) !=
+        p::ERROR_SUCCESS) {
+        __builtin_trap();  // the scratch store must always be writable
+    }
 
     TheConfiguration() = Configuration{};
     IsServiceInstalled();

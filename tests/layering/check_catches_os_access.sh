@@ -45,9 +45,9 @@ expect pass '#include "log/format.h"' log
 expect fail '#include <windows.h>' platform/posix
 expect fail '#include <winsock2.h>' platform
 expect pass '#include <windows.h>' platform/win32
-expect fail '#include "platform/registry.h"' platform/win32
-expect pass '#include "platform/interface/registry.h"' platform/win32
-expect fail '#include "platform/registry.h"' platform/interface
+expect fail '#include "platform/parameter_store.h"' platform/win32
+expect pass '#include "platform/interface/parameter_store.h"' platform/win32
+expect fail '#include "platform/parameter_store.h"' platform/interface
 # A Windows build that compiles the posix backend.
 printf '[{"command": "x86_64-w64-mingw32-g++-posix -c", "file": "/src/platform/posix/file.cpp"}]\n' > "$tree/commands.json"
 if "$check" "$tree" "$tree/commands.json" > /dev/null; then

@@ -13,9 +13,9 @@
 #include <string>
 
 #include "platform/last_error.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/parameter_store.h"
+#include "platform/posix/sqlite_parameter_store.h"
 #include "platform/posix/state_folder.h"
-#include "platform/registry.h"
 #include "platform/sim/simulated_clock.h"
 #include "support/process.h"
 #include "support/temporary_directory.h"
@@ -31,20 +31,18 @@ using kairovel::testing::TemporaryDirectory;
 using kairovel::testing::WriteFileBytes;
 
 constexpr uid_t kNobody = 65534;
-constexpr wchar_t kParameters[] = L"SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters";
 
-LSTATUS CreateParameterKey(SqliteRegistry& registry) {
-    HKEY key{};
-    const LSTATUS status = registry.RegCreateKeyExW(HKEY_LOCAL_MACHINE, kParameters, 0, nullptr,
-                                                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    if (status == ERROR_SUCCESS) registry.RegCloseKey(key);
-    return status;
+// Creates the parameter key, or finds it, and writes a value in it.
+LSTATUS CreateParameterKey(SqliteParameterStore& store) {
+    const StoreValue value{L"IsInstalled", REG_BINARY, {}};
+    std::size_t failed = 0;
+    return store.WriteValues(StoreKey::Parameters, IfMissing::Create, {&value, 1}, failed);
 }
 
-// Through a registry of its own, whose connection is new.
+// Through a store of its own, whose connection is new.
 LSTATUS CreateParameterKey() {
-    SqliteRegistry registry;
-    return CreateParameterKey(registry);
+    SqliteParameterStore store;
+    return CreateParameterKey(store);
 }
 
 // What OpenStateFolder says of folder, for the calling user.
@@ -89,7 +87,7 @@ TEST_F(StateFolderTest, PlantedLinksNeverRedirectAWrite) {
 
     // The registry database and the files SQLite keeps beside it, under a new
     // connection and under one kept open since before the link was planted.
-    SqliteRegistry kept;
+    SqliteParameterStore kept;
     ASSERT_EQ(CreateParameterKey(kept), ERROR_SUCCESS);
     const fs::path empty = outside_ / "empty";
     WriteFileBytes(empty, "");

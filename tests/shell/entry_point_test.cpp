@@ -164,6 +164,25 @@ TEST_F(EntryPointTest, ARemovalThatCannotStopTheServiceKeepsItsParameters) {
     EXPECT_EQ(IsServiceInstalled(), 1u);
 }
 
+// A reinstallation whose parameters cannot be stored puts back those of the
+// installation it replaced, as they were stored, and starts the service again.
+TEST_F(EntryPointTest, AFailedReinstallationPutsThePreviousParametersBack) {
+    process_.path = L"/bin/sh";
+    ASSERT_EQ(Run(L"k /install /domain=corp"), 0);
+    WriteStringValue(L"LastAdjustmentValue", L"100144.117");
+    console_.out.clear();
+    EXPECT_EQ(Run(L"k /install /ntp_machine=" + std::wstring(300, L'n')), 1);
+    EXPECT_THAT(console_.out, ::testing::EndsWith(L"Reinstallation failed: the previous parameters were put back\n"
+                                                  L"SourceName too long to store: 311 characters with separators, "
+                                                  L"at most 300 can be read back\n"));
+    TheConfiguration() = Configuration{};
+    GetParametersFromRegistry();
+    EXPECT_EQ(TheConfiguration().SourceName[0], L"D,corp");
+    std::wstring adjustment;
+    ReadStringValue(L"LastAdjustmentValue", adjustment);
+    EXPECT_EQ(adjustment, L"100144.117");
+}
+
 TEST_F(EntryPointTest, TheServiceLifeWithoutAControlManager) {
     EXPECT_EQ(Run(L""), 1);
     ASSERT_EQ(dispatcher_.entries.size(), 2u);

@@ -8,8 +8,7 @@
 #include "config/configuration.h"
 #include "config/registry_store.h"
 #include "platform/console.h"
-#include "platform/posix/sqlite_registry.h"
-#include "platform/registry.h"
+#include "platform/posix/sqlite_parameter_store.h"
 #include "platform/service_manager.h"
 #include "support/raised.h"
 #include "support/service_manager_double.h"
@@ -59,8 +58,8 @@ protected:
 
     testing::TemporaryDirectory root;
     testing::ScopedEnvironment environment{"KAIROVEL_ROOT", root.path().string()};
-    platform::SqliteRegistry registry{std::chrono::milliseconds(300)};
-    platform::ScopedFacility<platform::RegistryFacility> useRegistry{registry};
+    platform::SqliteParameterStore store{std::chrono::milliseconds(300)};
+    platform::ScopedFacility<platform::ParameterStoreFacility> useStore{store};
     CapturingConsole console;
     platform::ScopedFacility<platform::ConsoleFacility> useConsole{console};
 };

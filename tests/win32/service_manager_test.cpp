@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "machine_registry.h"
 #include "platform/last_error.h"
-#include "platform/registry.h"
 #include "platform/service_manager.h"
 
 namespace kairovel::platform {
@@ -39,17 +39,8 @@ TEST(ServiceManagerOnWindows, AnEntryIsCreatedQueriedRefusedTwiceAndDeleted) {
     EXPECT_EQ(config.dwStartType, SERVICE_DEMAND_START);
     EXPECT_EQ(config.lpBinaryPathName, binary);
     EXPECT_EQ(config.lpDisplayName, L"Kairovel facility test");
-    HKEY entry{};
-    ASSERT_EQ(Registry().RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\KairovelFacilityTest", 0,
-                                       KEY_READ, &entry),
-              ERROR_SUCCESS);
-    std::uint8_t data[512];
-    std::uint32_t size = sizeof data;
-    std::uint32_t type = 0;
-    ASSERT_EQ(Registry().RegQueryValueExW(entry, L"ImagePath", nullptr, &type, data, &size), ERROR_SUCCESS);
-    std::size_t offset = 0;
-    EXPECT_EQ(ReadRegistryString(std::span<const std::uint8_t>(data, size), offset), L"\"" + binary + L"\"");
-    Registry().RegCloseKey(entry);
+    EXPECT_EQ(kairovel::testing::ReadMachineString(L"SYSTEM\\CurrentControlSet\\Services\\KairovelFacilityTest", L"ImagePath"),
+              L"\"" + binary + L"\"");
 
     SERVICE_STATUS status;
     ASSERT_TRUE(scm.QueryServiceStatus(reopened.get(), status));

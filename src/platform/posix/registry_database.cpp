@@ -25,9 +25,12 @@ namespace {
 constexpr int kApplicationId = 0x4B52564C;
 constexpr int kSchemaVersion = 1;
 
+// The file's layout is that of every version so far: a database an earlier
+// version made reads unchanged, and an earlier version reads what this one
+// writes.
 constexpr const char* kCreateSchema =
     "CREATE TABLE registry_key ("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"  // never reused, so a handle to a deleted key stays dead
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
     "  parent INTEGER NOT NULL,"
     "  name TEXT NOT NULL,"
     "  folded TEXT NOT NULL,"
@@ -368,26 +371,6 @@ LSTATUS RegistryDatabase::Prepare(const char* sql, Statement& statement) {
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegistryDatabase::AnyRow(const char* sql, RegistryKeyId key, bool& found) {
-    found = false;
-    if (empty_) return ERROR_SUCCESS;
-    Statement statement;
-    if (const LSTATUS status = Prepare(sql, statement); status != ERROR_SUCCESS) return status;
-    statement.Bind(1, key);
-    const int result = statement.Step();
-    if (result != SQLITE_ROW && result != SQLITE_DONE) return Fail(result);
-    found = result == SQLITE_ROW;
-    return ERROR_SUCCESS;
-}
-
-LSTATUS RegistryDatabase::KeyExists(RegistryKeyId key, bool& exists) {
-    if (key == kRegistryRootKey) {
-        exists = true;
-        return ERROR_SUCCESS;
-    }
-    return AnyRow("SELECT 1 FROM registry_key WHERE id = ?1", key, exists);
-}
-
 LSTATUS RegistryDatabase::FindSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& found) {
     if (empty_) return ERROR_FILE_NOT_FOUND;
     Statement statement;
@@ -419,16 +402,40 @@ LSTATUS RegistryDatabase::CreateSubkey(RegistryKeyId parent, std::wstring_view n
     return ERROR_SUCCESS;
 }
 
-LSTATUS RegistryDatabase::HasSubkeys(RegistryKeyId key, bool& has) {
-    return AnyRow("SELECT 1 FROM registry_key WHERE parent = ?1 LIMIT 1", key, has);
+LSTATUS RegistryDatabase::FindKey(std::span<const std::wstring_view> path, RegistryKeyId& found) {
+    found = kRegistryRootKey;
+    for (const std::wstring_view name : path) {
+        if (const LSTATUS status = FindSubkey(found, name, found); status != ERROR_SUCCESS) return status;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Another process may have created some of the keys since this one looked: finds or creates each.
+LSTATUS RegistryDatabase::CreateKey(std::span<const std::wstring_view> path, RegistryKeyId& found) {
+    found = kRegistryRootKey;
+    for (const std::wstring_view name : path) {
+        LSTATUS status = FindSubkey(found, name, found);
+        if (status == ERROR_FILE_NOT_FOUND) status = CreateSubkey(found, name, found);
+        if (status != ERROR_SUCCESS) return status;
+    }
+    return ERROR_SUCCESS;
 }
 
 LSTATUS RegistryDatabase::DeleteKey(RegistryKeyId key) {
+    Statement subkeys;
+    if (const LSTATUS status = Prepare("SELECT 1 FROM registry_key WHERE parent = ?1 LIMIT 1", subkeys);
+        status != ERROR_SUCCESS) {
+        return status;
+    }
+    subkeys.Bind(1, key);
+    const int result = subkeys.Step();
+    if (result == SQLITE_ROW) return ERROR_ACCESS_DENIED;
+    if (result != SQLITE_DONE) return Fail(result);
     for (const char* sql : {"DELETE FROM registry_value WHERE key = ?1", "DELETE FROM registry_key WHERE id = ?1"}) {
         Statement statement;
         if (const LSTATUS status = Prepare(sql, statement); status != ERROR_SUCCESS) return status;
         statement.Bind(1, key);
-        if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
+        if (const int deleted = statement.Step(); deleted != SQLITE_DONE) return Fail(deleted);
     }
     return ERROR_SUCCESS;
 }
@@ -450,19 +457,6 @@ LSTATUS RegistryDatabase::PutValue(RegistryKeyId key, std::wstring_view name, st
     statement.Bind(5, data);
     if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
     return ERROR_SUCCESS;
-}
-
-LSTATUS RegistryDatabase::DeleteValue(RegistryKeyId key, std::wstring_view name) {
-    if (empty_) return ERROR_FILE_NOT_FOUND;
-    Statement statement;
-    if (const LSTATUS status = Prepare("DELETE FROM registry_value WHERE key = ?1 AND folded = ?2", statement);
-        status != ERROR_SUCCESS) {
-        return status;
-    }
-    statement.Bind(1, key);
-    statement.Bind(2, FoldRegistryName(name));
-    if (const int result = statement.Step(); result != SQLITE_DONE) return Fail(result);
-    return sqlite3_changes(connection_) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS RegistryDatabase::GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value) {

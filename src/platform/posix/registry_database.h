@@ -1,18 +1,20 @@
-// The registry stand-in's database: keys and values in one SQLite file.
+// The parameter store's database on Linux: registry keys and values in one
+// SQLite file.
 //
 // A connection to the file stays open between calls (opening one, with its
 // settings and its check of the schema, costs far more than a query), and
-// every registry call does its work in one transaction of its own, so a crash
-// or a kill never leaves half a change and two processes (the service and a
-// command) can share the file. A file replaced, removed or given other
+// every call of the store does its work in one transaction of its own, so a
+// crash or a kill never leaves half a change and two processes (the service
+// and a command) can share the file. A file replaced, removed or given other
 // permissions between calls is opened anew. The file is in WAL mode, which
 // lets readers go on while a writer works; a writer waits for another writer
 // up to the busy time-out and then fails with ERROR_BUSY. The WAL files are
 // kept when the last connection closes, so that a user who may only read the
 // file can still read it.
 //
-// Keys form a tree below the root key (HKEY_LOCAL_MACHINE, id 0). Names keep
-// the case they were created with and are found through their folded (upper
+// Keys form a tree below the root key (HKEY_LOCAL_MACHINE, id 0), as in the
+// registry, so that a key is found by the names of its path. Names keep the
+// case they were created with and are found through their folded (upper
 // case) form, so lookups ignore case.
 #pragma once
 
@@ -23,14 +25,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/parameter_store.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -65,8 +66,6 @@ public:
     RegistryDatabase& operator=(const RegistryDatabase&) = delete;
 
     const std::filesystem::path& file() const { return file_; }
-    // One call at a time: a call holds this from its Begin to its End.
-    std::mutex& mutex() { return mutex_; }
 
     // Begins the call's transaction, (re)opening the file when needed. Reading
     // or changing a file that does not exist yet finds an empty registry and
@@ -78,19 +77,17 @@ public:
     // Ends the call: rolls back whatever was not committed.
     void End();
 
-    LSTATUS KeyExists(RegistryKeyId key, bool& exists);
-    // ERROR_FILE_NOT_FOUND when parent has no subkey of that name.
-    LSTATUS FindSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& found);
-    LSTATUS CreateSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& created);
-    LSTATUS HasSubkeys(RegistryKeyId key, bool& has);
-    // Deletes the key and its values (not its subkeys: the caller makes sure there are none).
+    // The key at the end of path, a key's names from below the root down;
+    // ERROR_FILE_NOT_FOUND when one of them is missing.
+    LSTATUS FindKey(std::span<const std::wstring_view> path, RegistryKeyId& found);
+    // The same, creating each key of path that is missing.
+    LSTATUS CreateKey(std::span<const std::wstring_view> path, RegistryKeyId& found);
+    // Deletes the key and its values; ERROR_ACCESS_DENIED while it has subkeys.
     LSTATUS DeleteKey(RegistryKeyId key);
 
     // Stores a value; an existing value of that name keeps its name's case.
     LSTATUS PutValue(RegistryKeyId key, std::wstring_view name, std::uint32_t type,
                      std::span<const std::uint8_t> data);
-    // ERROR_FILE_NOT_FOUND when the key has no value of that name.
-    LSTATUS DeleteValue(RegistryKeyId key, std::wstring_view name);
     // ERROR_FILE_NOT_FOUND when the key has no value of that name.
     LSTATUS GetValue(RegistryKeyId key, std::wstring_view name, StoredRegistryValue& value);
 
@@ -117,13 +114,13 @@ private:
     LSTATUS UseWriteAheadLog();
     LSTATUS Prepare(const char* sql, Statement& statement);
     LSTATUS CheckSchema();
-    // Whether sql, with key bound to ?1, gives a row.
-    LSTATUS AnyRow(const char* sql, RegistryKeyId key, bool& found);
+    // ERROR_FILE_NOT_FOUND when parent has no subkey of that name.
+    LSTATUS FindSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& found);
+    LSTATUS CreateSubkey(RegistryKeyId parent, std::wstring_view name, RegistryKeyId& created);
     LSTATUS Fail(int result) const { return WindowsErrorFromSqlite(result, writing_); }
 
     std::filesystem::path file_;
     std::chrono::milliseconds busyTimeout_;
-    std::mutex mutex_;
     sqlite3* connection_ = nullptr;
     FileIdentity opened_;               // of the file the connection has open
     mutable std::optional<std::filesystem::path> trustedFolder_;  // proven for this connection (FindTrustedFile)

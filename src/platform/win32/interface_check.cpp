@@ -17,7 +17,7 @@
 #include "platform/interface/netapi.h"
 #include "platform/interface/privilege.h"
 #include "platform/interface/process.h"
-#include "platform/interface/registry.h"
+#include "platform/interface/parameter_store.h"
 #include "platform/interface/service_dispatcher.h"
 #include "platform/interface/service_manager.h"
 #include "platform/interface/service_types.h"
