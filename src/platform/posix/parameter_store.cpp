@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/posix/service_user.h"
 #include "platform/posix/settings.h"
 #include "platform/posix/sqlite_parameter_store.h"
 #include "platform/posix/state_folder.h"
@@ -38,10 +39,12 @@ std::span<const std::wstring_view> PathOf(StoreKey key) {
 
 // One call's transaction on the database of the file the store uses now: the
 // call has the connection to itself, and the transaction ends (rolled back
-// unless committed) when the call does.
+// unless committed) when the call does. Root works in the service's folder
+// with the rights of its user (service_user.h), SQLite's companion files too.
 class SqliteParameterStore::Transaction {
 public:
-    Transaction(SqliteParameterStore& store, RegistryDatabase::Purpose purpose) : lock_(store.mutex_) {
+    Transaction(SqliteParameterStore& store, RegistryDatabase::Purpose purpose)
+        : lock_(store.mutex_), asOwner_(DatabaseFile().parent_path()) {
         const std::filesystem::path file = DatabaseFile();
         if (store.database_ == nullptr || store.database_->file() != file) {
             store.database_ = std::make_unique<RegistryDatabase>(file, store.busyTimeout_);
@@ -64,6 +67,7 @@ public:
 
 private:
     std::lock_guard<std::mutex> lock_;
+    FilesAsStateOwner asOwner_;
     RegistryDatabase* database_ = nullptr;
     LSTATUS began_ = ERROR_SUCCESS;
 };
@@ -138,6 +142,7 @@ LSTATUS SqliteParameterStore::DeleteKey(StoreKey key) {
 }
 
 bool SqliteParameterStore::SetDamagedStoreAside(std::wstring& keptAs) {
+    const FilesAsStateOwner asOwner(DatabaseFile().parent_path());
     const std::lock_guard<std::mutex> lock(mutex_);
     database_.reset();  // the next call opens what is in the file's place then
     const std::filesystem::path file = DatabaseFile();

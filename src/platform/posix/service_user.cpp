@@ -103,7 +103,8 @@ bool IsServiceUser(uid_t uid) {
 
 FilesAsStateOwner::FilesAsStateOwner(const std::filesystem::path& folder) {
     struct stat info {};
-    if (::geteuid() != 0 || ::lstat(folder.c_str(), &info) != 0 || !IsServiceUser(info.st_uid)) return;
+    // The folder's owner, a link to it judged by its target as the state folder is.
+    if (::geteuid() != 0 || ::stat(folder.c_str(), &info) != 0 || !IsServiceUser(info.st_uid)) return;
     // Each call gives back the value before it, which the end of the scope puts back.
     previousGroup_ = static_cast<gid_t>(::setfsgid(info.st_gid));
     previousUser_ = static_cast<uid_t>(::setfsuid(info.st_uid));
