@@ -35,7 +35,14 @@ using ::testing::HasSubstr;
 
 // What the NTP corrections must leave of the clock's error, in milliseconds:
 // the millisecond resolution of the times compared and of the clock setting.
+// Under a sanitizer every read of the simulated clock (a state file) is
+// several times slower, and so is the moment between reading the clock and
+// setting it, which a step loses: half a millisecond more.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr double kNtpLimitMilliseconds = 2.5;
+#else
 constexpr double kNtpLimitMilliseconds = 2.0;
+#endif
 // The clock errors the tests start from lie in the middle of a millisecond.
 // The program reads and sets the clock in whole milliseconds, and both
 // truncations leave the clock behind: from an error of whole milliseconds a
