@@ -434,8 +434,8 @@ TEST_F(ServiceOnSystemd, EverySourceAndDeviceWorksInTheSandbox) {
 // the second stores is what the service runs with. A program that another
 // user could replace is never installed.
 TEST_F(ServiceOnSystemd, InstallationsTakeTurnsAndRefuseAReplaceableProgram) {
-    BackgroundProcess first({KAIROVEL_BINARY, "/install", "/domain=first"});
-    BackgroundProcess second({KAIROVEL_BINARY, "/install", "/domain=second"});
+    BackgroundProcess first({kProgram, "/install", "/domain=first"});
+    BackgroundProcess second({kProgram, "/install", "/domain=second"});
     ASSERT_TRUE(Eventually([&] { return !first.Running() && !second.Running(); }, 60s, 50ms));
     EXPECT_EQ(first.Stop(), 0) << first.Output();
     EXPECT_EQ(second.Stop(), 0) << second.Output();
@@ -455,6 +455,16 @@ TEST_F(ServiceOnSystemd, InstallationsTakeTurnsAndRefuseAReplaceableProgram) {
     EXPECT_THAT(refused.standardError, HasSubstr("/var/tmp/open-to-all is refused as the service's program: others may write"));
     EXPECT_RUN(Kairovel({"/status"}), kNotInstalled, 0);
     std::filesystem::remove_all(open);
+
+    // Nor one in a folder closed to the service's user, which could not run it.
+    const std::filesystem::path closed = "/var/tmp/closed";
+    std::filesystem::create_directory(closed);
+    std::filesystem::permissions(closed, std::filesystem::perms::owner_all);
+    std::filesystem::copy_file(kProgram, closed / "kairovel", std::filesystem::copy_options::overwrite_existing);
+    const ProcessResult unreachable = Command({(closed / "kairovel").string(), "/install"});
+    EXPECT_EQ(unreachable.standardOutput, "CreateService failed (0x05)\n");
+    EXPECT_THAT(unreachable.standardError, HasSubstr("its user kairovel may not run it"));
+    std::filesystem::remove_all(closed);
 }
 
 // The service started while root's pass slews the clock waits for its turn

@@ -96,6 +96,20 @@ std::uint32_t GiveStateFolder(const std::filesystem::path& folder, const Service
     return status;
 }
 
+bool ServiceUserMayRun(const std::filesystem::path& program, const ServiceUser& user) {
+    // Asked with the user's rights on files: its file-system user and group.
+    const auto previousGroup = static_cast<gid_t>(::setfsgid(user.gid));
+    const auto previousUser = static_cast<uid_t>(::setfsuid(user.uid));
+    const bool mayRun = ::faccessat(AT_FDCWD, program.c_str(), X_OK, AT_EACCESS) == 0;
+    ::setfsuid(previousUser);
+    ::setfsgid(previousGroup);
+    if (!mayRun) {
+        ReportProblem(program.string() + " is refused as the service's program: its user " + kServiceUserName +
+                      " may not run it (a folder above it is closed to that user)");
+    }
+    return mayRun;
+}
+
 bool IsServiceUser(uid_t uid) {
     const std::optional<ServiceUser> user = FindServiceUser();
     return uid != 0 && user && user->uid == uid;

@@ -34,6 +34,9 @@ std::optional<ServiceUser> FindServiceUser();
 std::uint32_t MakeServiceUser(ServiceUser& user);
 // Whether uid is the service's user's.
 bool IsServiceUser(uid_t uid);
+// Whether the service's user may run program (every folder above it open to
+// that user); when not, says so on standard error.
+bool ServiceUserMayRun(const std::filesystem::path& program, const ServiceUser& user);
 // Gives the state folder, and the regular files in it, to the service's user,
 // which writes its stored adjustment and its clock record there. Links are
 // never followed. ERROR_SUCCESS (also for a missing folder) or the code why not.

@@ -209,6 +209,10 @@ public:
         }
 
         if (!OnlyRootCanReplace(binaryPathName)) return FailHandle(ERROR_ACCESS_DENIED);
+        // The service runs as a user of its own, to whom its state folder belongs.
+        ServiceUser user;
+        if (const std::uint32_t status = MakeServiceUser(user); status != ERROR_SUCCESS) return FailHandle(status);
+        if (!ServiceUserMayRun(WideToAnsi(binaryPathName), user)) return FailHandle(ERROR_ACCESS_DENIED);
         UnitState state;
         if (const std::uint32_t status = manager->bus->Unit(UnitName(stem), state); status != ERROR_SUCCESS) {
             return FailHandle(status);
@@ -225,9 +229,6 @@ public:
         unit.environment = CallersSettings();
         const std::optional<std::string> text = UnitText(unit, stem);
         if (!text) return FailHandle(ERROR_INVALID_PARAMETER);
-        // The service runs as a user of its own, to whom its state folder belongs.
-        ServiceUser user;
-        if (const std::uint32_t status = MakeServiceUser(user); status != ERROR_SUCCESS) return FailHandle(status);
         if (const std::uint32_t status = GiveStateFolder(StateRoot(), user); status != ERROR_SUCCESS) {
             return FailHandle(status);
         }
