@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -14,6 +15,9 @@
 
 namespace kairovel::testing {
 namespace {
+
+// The kernel's own limit of a process's descriptors (fs.nr_open) by default.
+constexpr rlim_t kMostGuestFiles = 1 << 20;
 
 using namespace std::chrono_literals;
 
@@ -85,6 +89,18 @@ UmlGuest::UmlGuest(const std::string& initScript, const std::vector<std::string>
         // A guest must not outlive its test: linux.uml halts cleanly on SIGTERM.
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
         ::setpgid(0, 0);  // the guest's processes in a group of their own, for the last resort of Finish
+        // The guest's files on the host's root are descriptors of this
+        // process, one for every such file the guest has open or cached:
+        // apt in a guest reads all of dpkg's database. As many as the kernel
+        // lets a process have, where root may raise it.
+        rlimit files{};
+        if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
+            const rlimit most{kMostGuestFiles, kMostGuestFiles};
+            if (::setrlimit(RLIMIT_NOFILE, &most) != 0) {
+                files.rlim_cur = files.rlim_max;
+                ::setrlimit(RLIMIT_NOFILE, &files);
+            }
+        }
         const int nothing = ::open("/dev/null", O_RDONLY);
         ::dup2(nothing, 0);
         ::dup2(console[1], 1);
