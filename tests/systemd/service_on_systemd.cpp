@@ -182,6 +182,8 @@ TEST_F(ServiceOnSystemd, InstallControlReinstallAndRemove) {
     EXPECT_EQ(ProcessStatus(pid, "CapBnd"), kServiceCapabilities);
     EXPECT_EQ(ProcessStatus(pid, "CapPrm"), kServiceCapabilities);
     EXPECT_EQ(ProcessStatus(pid, "NoNewPrivs"), "1");
+    // Of /proc it sees only processes; its unit tells it the boot.
+    EXPECT_THAT(Shell("cat /proc/" + pid + "/mountinfo"), HasSubstr("subset=pid"));
     // A user of its own, which owns the service's state.
     const std::string uid = ProcessStatus(pid, "Uid");
     EXPECT_NE(uid, "0");

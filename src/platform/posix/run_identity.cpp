@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/posix/settings.h"
 
 namespace kairovel::platform {
 namespace {
@@ -32,13 +35,24 @@ bool ReadStat(const std::string& pid, std::string& startTime, char& state) {
     return !startTime.empty();
 }
 
+// The service's unit hands it the boot's id (systemd's %b, 32 hex digits),
+// since it sees only the processes of /proc; given back in the kernel's own
+// form, which records hold.
+std::string BootIdentityFromUnit() {
+    const char* text = std::getenv(kBootIdentitySetting);
+    std::string identity = text ? text : "";
+    if (identity.size() != 32 || identity.find_first_not_of("0123456789abcdef") != std::string::npos) return {};
+    for (const std::size_t dash : {8, 13, 18, 23}) identity.insert(dash, 1, '-');
+    return identity;
+}
+
 }  // namespace
 
 std::string BootIdentity() {
     std::ifstream in("/proc/sys/kernel/random/boot_id");
     std::string identity;
     std::getline(in, identity);
-    return identity;
+    return identity.empty() ? BootIdentityFromUnit() : identity;
 }
 
 bool IsCurrentBoot(const std::string& identity) { return !identity.empty() && identity == BootIdentity(); }

@@ -14,5 +14,8 @@ std::filesystem::path SyslogSocketPath();
 // management calls log on with ("username = ", "password = ", "domain = "
 // lines). Default empty: they log on anonymously.
 std::filesystem::path NetworkCredentialsFile();
+// KAIROVEL_BOOT_ID: the boot's id, which the service's unit sets for a
+// service that cannot read the kernel's (ProcSubset=pid).
+constexpr char kBootIdentitySetting[] = "KAIROVEL_BOOT_ID";
 
 }  // namespace kairovel::platform

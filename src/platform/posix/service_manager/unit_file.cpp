@@ -6,6 +6,7 @@
 
 #include "platform/codepage.h"
 #include "platform/posix/service_user.h"
+#include "platform/posix/settings.h"
 
 namespace kairovel::platform::scm {
 namespace {
@@ -38,6 +39,7 @@ constexpr char kSandbox[] =
     "ProtectControlGroups=yes\n"
     "ProtectHostname=yes\n"
     "ProtectProc=invisible\n"
+    "ProcSubset=pid\n"
     "LockPersonality=yes\n"
     "MemoryDenyWriteExecute=yes\n"
     "RestrictRealtime=yes\n"
@@ -156,6 +158,9 @@ std::optional<std::string> UnitText(const ServiceUnit& unit, const std::string& 
         << "NotifyAccess=main\n"
         << "ExecStart=" << Quoted(program, true) << "\n";
     for (const std::string& entry : unit.environment) out << "Environment=" << Quoted(entry, false) << "\n";
+    // The boot's id, which the service cannot read under ProcSubset=pid: set
+    // after the copied settings, so that no creator's value stands.
+    out << "Environment=" << kBootIdentitySetting << "=%b\n";
     // The service ends with exit code 1 by design, also when its start was
     // refused: that is never restarted, a crash or a kill is.
     out << "SuccessExitStatus=1\n"
