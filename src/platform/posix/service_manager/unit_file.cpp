@@ -24,7 +24,10 @@ constexpr char kOtherTimeDaemons[] =
 // system service set; changing priorities and limits is not. Netlink sockets
 // are for Samba's client, which lists the network interfaces before it asks
 // an NT machine or a domain controller. Its log files go into a folder of
-// /var/log that systemd gives its user.
+// /var/log that systemd gives its user. Of /proc it sees its processes alone.
+// It talks to unicast hosts and to a network's broadcast address, never to a
+// multicast group (224.0.0.0/4, ff00::/8) or the reserved 240.0.0.0/4: the
+// allowed ranges are all the others.
 constexpr char kSandbox[] =
     "AmbientCapabilities=CAP_SYS_TIME CAP_NET_BIND_SERVICE\n"
     "CapabilityBoundingSet=CAP_SYS_TIME CAP_NET_BIND_SERVICE\n"
@@ -46,6 +49,9 @@ constexpr char kSandbox[] =
     "RestrictSUIDSGID=yes\n"
     "RestrictNamespaces=yes\n"
     "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n"
+    "IPAddressDeny=any\n"
+    "IPAddressAllow=0.0.0.0/1 128.0.0.0/2 192.0.0.0/3 255.255.255.255 "
+    "::/1 8000::/2 c000::/3 e000::/4 f000::/5 f800::/6 fc00::/7 fe00::/8\n"
     "SystemCallArchitectures=native\n"
     "SystemCallFilter=@system-service @clock\n"
     "SystemCallFilter=~@resources\n"
