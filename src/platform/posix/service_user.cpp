@@ -97,12 +97,11 @@ std::uint32_t GiveStateFolder(const std::filesystem::path& folder, const Service
 }
 
 bool ServiceUserMayRun(const std::filesystem::path& program, const ServiceUser& user) {
-    // Asked with the user's rights on files: its file-system user and group.
-    const auto previousGroup = static_cast<gid_t>(::setfsgid(user.gid));
-    const auto previousUser = static_cast<uid_t>(::setfsuid(user.uid));
-    const bool mayRun = ::faccessat(AT_FDCWD, program.c_str(), X_OK, AT_EACCESS) == 0;
-    ::setfsuid(previousUser);
-    ::setfsgid(previousGroup);
+    bool mayRun = false;
+    {
+        const FileRightsOf asUser(user.uid, user.gid);
+        mayRun = ::faccessat(AT_FDCWD, program.c_str(), X_OK, AT_EACCESS) == 0;
+    }
     if (!mayRun) {
         ReportProblem(program.string() + " is refused as the service's program: its user " + kServiceUserName +
                       " may not run it (a folder above it is closed to that user)");
@@ -115,20 +114,22 @@ bool IsServiceUser(uid_t uid) {
     return uid != 0 && user && user->uid == uid;
 }
 
+// Each call gives back the value before it, which the end of the scope puts back.
+FileRightsOf::FileRightsOf(uid_t user, gid_t group) {
+    previousGroup_ = static_cast<gid_t>(::setfsgid(group));
+    previousUser_ = static_cast<uid_t>(::setfsuid(user));
+}
+
+FileRightsOf::~FileRightsOf() {
+    ::setfsuid(previousUser_);
+    ::setfsgid(previousGroup_);
+}
+
 FilesAsStateOwner::FilesAsStateOwner(const std::filesystem::path& folder) {
     struct stat info {};
     // The folder's owner, a link to it judged by its target as the state folder is.
     if (::geteuid() != 0 || ::stat(folder.c_str(), &info) != 0 || !IsServiceUser(info.st_uid)) return;
-    // Each call gives back the value before it, which the end of the scope puts back.
-    previousGroup_ = static_cast<gid_t>(::setfsgid(info.st_gid));
-    previousUser_ = static_cast<uid_t>(::setfsuid(info.st_uid));
-    switched_ = true;
-}
-
-FilesAsStateOwner::~FilesAsStateOwner() {
-    if (!switched_) return;
-    ::setfsuid(previousUser_);
-    ::setfsgid(previousGroup_);
+    rights_.emplace(info.st_uid, info.st_gid);
 }
 
 }  // namespace kairovel::platform

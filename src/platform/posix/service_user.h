@@ -42,20 +42,29 @@ bool ServiceUserMayRun(const std::filesystem::path& program, const ServiceUser& 
 // never followed. ERROR_SUCCESS (also for a missing folder) or the code why not.
 std::uint32_t GiveStateFolder(const std::filesystem::path& folder, const ServiceUser& user);
 
-// While it lives, the calling thread's file accesses are checked and its new
-// files owned as the owner of folder's, when the process is root and that
-// owner is the service's user; otherwise it changes nothing.
+// While it lives, the calling thread's file accesses are checked, and its new
+// files owned, as user and group's (the thread's file-system user and group).
+class FileRightsOf {
+public:
+    FileRightsOf(uid_t user, gid_t group);
+    ~FileRightsOf();
+    FileRightsOf(const FileRightsOf&) = delete;
+    FileRightsOf& operator=(const FileRightsOf&) = delete;
+
+private:
+    uid_t previousUser_ = 0;
+    gid_t previousGroup_ = 0;
+};
+
+// The rights of FileRightsOf the owner of folder, while it lives, when the
+// process is root and that owner is the service's user; otherwise it changes
+// nothing.
 class FilesAsStateOwner {
 public:
     explicit FilesAsStateOwner(const std::filesystem::path& folder);
-    ~FilesAsStateOwner();
-    FilesAsStateOwner(const FilesAsStateOwner&) = delete;
-    FilesAsStateOwner& operator=(const FilesAsStateOwner&) = delete;
 
 private:
-    bool switched_ = false;
-    uid_t previousUser_ = 0;
-    gid_t previousGroup_ = 0;
+    std::optional<FileRightsOf> rights_;
 };
 
 }  // namespace kairovel::platform
