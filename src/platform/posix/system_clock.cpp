@@ -175,6 +175,13 @@ public:
         change.status = synchronised ? (state.status & ~STA_UNSYNC) : (state.status | STA_UNSYNC);
         change.esterror = synchronised ? static_cast<long>(estimatedErrorMicroseconds) : kUnsynchronisedErrorMicroseconds;
         change.maxerror = synchronised ? static_cast<long>(maximumErrorMicroseconds) : kUnsynchronisedErrorMicroseconds;
+        // Those who wait for the clock to be synchronised (systemd-time-wait-
+        // sync) look when it is set. A step marks it unsynchronised until the
+        // pass reports, and one who looked in between would wait on: the
+        // report that makes the clock synchronised also sets it, by nothing,
+        // in the same call, which takes the offset first and the status after
+        // it, so that whoever the set wakes finds the clock synchronised.
+        if (synchronised && (state.status & STA_UNSYNC) != 0) change.modes |= ADJ_SETOFFSET;
         // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
         ApplySystemTimePrivilegeToThisThread();
         if (::adjtimex(&change) < 0) return FailWithErrno();
