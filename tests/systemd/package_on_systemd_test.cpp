@@ -17,9 +17,9 @@ using namespace std::chrono_literals;
 TEST(PackageOnSystemd, InstallsWorksAndRemovesCleanly) {
     SystemdGuest guest({{"/bin/sh", KAIROVEL_SOURCE_DIR "/tests/systemd/package_check.sh"},
                         {std::string("DEB=") + KAIROVEL_DEB, std::string("NTP_SERVER=") + kHostLinkAddress},
-                        150});
+                        220});
     ASSERT_EQ(guest.Failure(), "");
-    const std::optional<int> failures = guest.WaitForCommand(140s);
+    const std::optional<int> failures = guest.WaitForCommand(210s);
     std::cout << guest.CommandOutput();
     EXPECT_EQ(failures, 0) << guest.Diagnostics() << ReadFileBytes(guest.ResultsFolder() / "remove.log");
 }

@@ -20,10 +20,10 @@ constexpr char kFaultCases[] =
     "*ClockAsKept*:*BesideAnother*:*DamagedOrMissing*:*FullStateFolder*:*NothingTheServicesUser*";
 
 void RunCasesInAGuest(const std::string& filter) {
-    SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no", "--gtest_filter=" + filter}, {}, 170});
+    SystemdGuest guest({{KAIROVEL_SERVICE_CASES, "--gtest_color=no", "--gtest_filter=" + filter}, {}, 230});
     ASSERT_EQ(guest.Failure(), "");
     EXPECT_EQ(guest.BootState(), "running") << guest.Journal();  // booted, with no unit failed
-    const std::optional<int> exitCode = guest.WaitForCommand(160s);
+    const std::optional<int> exitCode = guest.WaitForCommand(220s);
     std::cout << guest.CommandOutput();
     EXPECT_EQ(exitCode, 0) << guest.Journal() << guest.Diagnostics();
 }
