@@ -292,11 +292,14 @@ TEST_F(ServiceOnSystemd, TheSystemReadsTheClockAsKeptWhileTheServiceRuns) {
 
     ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
     ASSERT_TRUE(AwaitJournal("Told the system the clock is synchronised")) << Journal();
+    const auto reported = std::chrono::steady_clock::now();
     EXPECT_TRUE(Eventually([] { return Trimmed(Shell("systemctl is-active after-time-sync.service")) == "active"; },
                            60s, 100ms))
         << Shell("systemctl list-jobs --no-pager; systemctl status --no-pager systemd-time-wait-sync.service "
                  "time-sync.target after-time-sync.service 2>&1; journalctl -o short-monotonic --no-pager "
                  "-u systemd-time-wait-sync.service");
+    Report("seconds from the report to the unit after time-sync.target",
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - reported).count());
     timex kept{};
     EXPECT_EQ(::adjtimex(&kept), TIME_OK);
     EXPECT_EQ(kept.status & STA_UNSYNC, 0);
