@@ -29,6 +29,7 @@ constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
 // The errors of a clock nobody keeps, as the kernel has them at boot: its
 // phase limit of 16 s (NTP_PHASE_LIMIT), beyond which it reads unsynchronised.
 constexpr long kUnsynchronisedErrorMicroseconds = 16'000'000;
+constexpr long kWakingOffsetMicroseconds = 1;
 
 bool FailWithErrno() {
     SetLastError(WindowsErrorFromErrno(errno));
@@ -178,10 +179,15 @@ public:
         // Those who wait for the clock to be synchronised (systemd-time-wait-
         // sync) look when it is set. A step marks it unsynchronised until the
         // pass reports, and one who looked in between would wait on: the
-        // report that makes the clock synchronised also sets it, by nothing,
-        // in the same call, which takes the offset first and the status after
-        // it, so that whoever the set wakes finds the clock synchronised.
-        if (synchronised && (state.status & STA_UNSYNC) != 0) change.modes |= ADJ_SETOFFSET;
+        // report that makes the clock synchronised also sets it, in the same
+        // call, which takes the offset first and the status after it, so that
+        // whoever the set wakes finds the clock synchronised. The kernel wakes
+        // them only when the offset changes the clock: a microsecond, far
+        // below what a pass measures.
+        if (synchronised && (state.status & STA_UNSYNC) != 0) {
+            change.modes |= ADJ_SETOFFSET;
+            change.time.tv_usec = kWakingOffsetMicroseconds;
+        }
         // EPERM without CAP_SYS_TIME gives ERROR_PRIVILEGE_NOT_HELD.
         ApplySystemTimePrivilegeToThisThread();
         if (::adjtimex(&change) < 0) return FailWithErrno();
