@@ -79,8 +79,8 @@ public:
     // (adjtimex's STA_UNSYNC, esterror and maxerror), which timedatectl,
     // time-sync.target, the hardware clock's updates and monitoring read, and
     // it grows the maximum error by itself between reports; the report that
-    // makes it synchronised also counts as a setting of the clock, which is
-    // when those who wait for it look. Windows has
+    // makes it synchronised also sets the clock, by a microsecond, since a
+    // setting is when those who wait for it look. Windows has
     // nothing of the kind: the backends that keep no status do nothing.
     virtual bool SetSynchronisedStatus(bool synchronised, std::uint32_t estimatedErrorMicroseconds,
                                        std::uint32_t maximumErrorMicroseconds) {
