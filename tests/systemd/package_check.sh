@@ -20,12 +20,9 @@ corrected() { journalctl -u kairovel -o cat --no-pager | grep -q 'Corrected cloc
 status() { dpkg-query -W -f '${Status}' kairovel 2>&1; }
 main_pid() { systemctl show -p MainPID --value kairovel.service; }
 
-# man-db's trigger reads every manual page of the host's root, and each file
-# the guest opens there holds a descriptor of its process on the host: over
-# 20,000 on a machine with the build's tools, more than a host may grant it.
-# man finds the pages without the index the trigger would build.
+# man-db's trigger would open every manual page of the host's root, each one a
+# descriptor of the guest on the host (over 20,000); man finds them without it.
 rm -f /var/lib/man-db/auto-update
-
 # Installing: the programs, the manual pages, and no service.
 apt-get install -y --no-install-recommends "$DEB" > /results/install.log 2>&1
 expect "installed" "0 install ok installed" "$? $(status)"
