@@ -23,6 +23,7 @@ main_pid() { systemctl show -p MainPID --value kairovel.service; }
 # man-db's trigger would open every manual page of the host's root, each one a
 # descriptor of the guest on the host (over 20,000); man finds them without it.
 rm -f /var/lib/man-db/auto-update
+
 # Installing: the programs, the manual pages, and no service.
 apt-get install -y --no-install-recommends "$DEB" > /results/install.log 2>&1
 expect "installed" "0 install ok installed" "$? $(status)"
