@@ -27,6 +27,7 @@
 #include "support/http_server.h"
 #include "support/peers.h"
 #include "support/process.h"
+#include "support/stall_meter.h"
 
 namespace kairovel::testing {
 namespace {
@@ -388,12 +389,14 @@ TEST_F(ServiceOnSystemd, StartParametersReachTheServiceOnce) {
 TEST_F(ServiceOnSystemd, CorrectsTheClockSurvivesAKillAndLeavesTheRateAsItFoundIt) {
     const KernelRate startup{10001, 3 * 65536};
     ASSERT_NO_FATAL_FAILURE(ClockAgent({"set-rate", "10001", std::to_string(3 * 65536)}));
+    const StallMeter stalls;  // a pass the machine held up is only as good as the machine
     ASSERT_NO_FATAL_FAILURE(ClockAgent({"step", "100"}));
     ASSERT_NO_FATAL_FAILURE(Install({std::string("/ntp_machine=") + kPeer, "/period=0:0:10", "/trace=debug"}));
     ASSERT_TRUE(AwaitJournal("Corrected clock deviation of ")) << Journal();
     const double left = OffsetFromPeer();
     Report("error left after the first pass (ms)", left);
-    EXPECT_LT(std::fabs(left), kCorrectionLimitMilliseconds) << Journal();
+    Report("longest hold-up of the first pass (ms)", stalls.LongestMilliseconds());
+    EXPECT_LT(std::fabs(left), kCorrectionLimitMilliseconds + stalls.LongestMilliseconds()) << Journal();
     EXPECT_THAT(Shell(std::string("systemctl status --no-pager ") + kUnit),
                 HasSubstr(": Corrected clock deviation of "));
 
@@ -590,9 +593,12 @@ TEST_F(ServiceOnSystemd, AFullStateFolderNamesItselfAndAStepStillCorrects) {
                           "/system-clock.startup, the record of the adjustment to put back, cannot be written: The "
                           "disk is full.\n"));
     EXPECT_EQ(ReadRate(), before);
+    const StallMeter stalls;
     const ProcessResult step = Command({"env", state, kProgram, "/immediate", source, "/adjust=no"});
     EXPECT_THAT(step.standardOutput, HasSubstr("Corrected clock deviation of "));
-    EXPECT_LT(std::fabs(OffsetFromPeer()), kCorrectionLimitMilliseconds) << step.standardOutput;
+    const double left = OffsetFromPeer();
+    Report("step: longest hold-up (ms)", stalls.LongestMilliseconds());
+    EXPECT_LT(std::fabs(left), kCorrectionLimitMilliseconds + stalls.LongestMilliseconds()) << step.standardOutput;
     Command({"umount", full});
 }
 
