@@ -141,10 +141,14 @@ case "$case_name" in
     [[ "$(state query Kairovel)" == *"7  PAUSED" ]] || fail "query after pause: $out"
     [[ "$(state continue Kairovel)" == *"4  RUNNING" ]] || fail "continue: $out $err"
     # The real service manager deletes the service's key, its Parameters with
-    # it, as soon as the stopped service is deleted (the Linux stand-in keeps
-    # them), so the removal's own two deletions that follow find nothing.
+    # it, once the stopped service is deleted (the Linux stand-in keeps them),
+    # so the removal's own two deletions that follow mostly find nothing. Wine
+    # deletes it in its own time: on a loaded machine they may come first.
     run "$kairovel" /remove
-    expect_output "/remove" $'Registry open error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\nRegistry delete error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\nService stopped and removed\n' 0
+    expected=$'Service stopped and removed\n'
+    [[ "$out" == *"Registry open error 2"* ]] &&
+      expected=$'Registry open error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\nRegistry delete error 2 on SYSTEM\\CurrentControlSet\\Services\\Kairovel\\Parameters\n'"$expected"
+    expect_output "/remove" "$expected" 0
     run "$kairovel" /status
     expect_output "/status after" $'Kairovel not installed on this machine\nType Kairovel /? for help\n' 0
     run "$simclock" reset
