@@ -139,8 +139,9 @@ protected:
     }
     // The error a correction left: within the limit, give or take the hold-up.
     void ExpectCorrected(double left, const std::string& output) {
-        Report("longest hold-up (ms)", HeldUp(output));
-        EXPECT_LT(std::fabs(left), kNtpLimitMilliseconds + HeldUp(output)) << output;
+        const double heldUp = HeldUp(output);
+        Report("longest hold-up (ms)", heldUp);
+        EXPECT_LT(std::fabs(left), kNtpLimitMilliseconds + heldUp) << output;
     }
 
     TemporaryDirectory root_;

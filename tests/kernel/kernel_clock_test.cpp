@@ -80,8 +80,9 @@ protected:
         Report(name + ": true error left (ms)", after->OffsetMilliseconds());
         // A host that stops the guest, or the host's reading of it, for longer
         // than the limit leaves a figure no better than that stop.
-        Report(name + ": longest hold-up of the host (ms)", stalls_.LongestMilliseconds());
-        EXPECT_LT(std::fabs(error), kLimitMilliseconds + stalls_.LongestMilliseconds()) << output;
+        const double heldUp = stalls_.LongestMilliseconds();
+        Report(name + ": longest hold-up of the host (ms)", heldUp);
+        EXPECT_LT(std::fabs(error), kLimitMilliseconds + heldUp) << output;
         // The program puts the kernel's own values back, not the nearest ones its adjustment unit can say.
         EXPECT_EQ(rate->tick, guestCase.startTick);
         EXPECT_EQ(rate->frequency, guestCase.startFrequency);
